@@ -1,0 +1,176 @@
+#include "handler.h"
+
+#include "../package/package.h"
+
+#include <cstring>
+
+namespace {
+
+// The text of an argument within its length and up to a NUL, as the mode rules read it.
+RXSTRING textOf(ULONG length, const char* text) {
+    RXSTRING a{length, const_cast<char*>(text)};
+    a.strlength = _ExpatArgTextLength(a);
+    return a;
+}
+
+enum class Mode { External, MacroSpace, Instore };
+
+Mode modeOf(ULONG typeLength, const char* type) {
+    RXSTRING t = textOf(typeLength, type);
+    if (!t.strptr || t.strlength == 0) return Mode::External;
+    if (_ExpatArgIs(t, "macro") || _ExpatArgIs(t, "MACRO")) return Mode::MacroSpace;
+    if (_ExpatArgNumber(t) != 0) return Mode::Instore;
+    return Mode::External;
+}
+
+void releaseBlocks(HandlerRecord* record) {
+    if (InstorePair* pair = record->instore) {
+        _ExpatFree(pair->source.strptr);
+        _ExpatFree(pair->image.strptr);
+        _ExpatFree(pair);
+    }
+    _ExpatFree(record->environment);
+    _ExpatFree(record->procedure);
+    _ExpatFree(record);
+}
+
+HandlerRecord* newRecord() {
+    auto* record = static_cast<HandlerRecord*>(_ExpatAlloc(sizeof(HandlerRecord)));
+    *record = HandlerRecord{nullptr, nullptr, nullptr, 0, 0, false};
+    return record;
+}
+
+InstorePair* newPair() {
+    auto* pair = static_cast<InstorePair*>(_ExpatAlloc(sizeof(InstorePair)));
+    *pair = InstorePair{{0, nullptr}, {0, nullptr}};
+    return pair;
+}
+
+} // namespace
+
+void _ExpatReleaseHandler(HandlerRecord* record) {
+    if (!record) return;
+    if (record->running) {
+        record->detached = true;
+        return;
+    }
+    releaseBlocks(record);
+}
+
+int _ExpatFreeHandler(HandlerSlot& slot) {
+    HandlerRecord* record = slot;
+    slot = nullptr;
+    _ExpatReleaseHandler(record);
+    return 0;
+}
+
+int _ExpatSetHandler(HandlerSlot& slot, ULONG procedureLength, const char* procedure,
+                     ULONG environmentLength, const char* environment, ULONG typeLength,
+                     const char* type) {
+    _ExpatFreeHandler(slot);
+    HandlerRecord* record = newRecord();
+    slot = record;
+    switch (modeOf(typeLength, type)) {
+    case Mode::External:
+        record->procedure = _ExpatCopyText(procedure, procedureLength);
+        break;
+    case Mode::MacroSpace:
+        record->procedure = _ExpatCopyText(procedure, procedureLength);
+        record->instore = newPair();
+        break;
+    case Mode::Instore: {
+        record->procedure = _ExpatCopyText("", 0);
+        record->instore = newPair();
+        std::size_t n = 0;
+        record->instore->source.strptr = _ExpatCopyText(procedure, procedureLength, &n);
+        record->instore->source.strlength = n;
+        break;
+    }
+    }
+    if (environment && environmentLength)
+        record->environment = _ExpatCopyText(environment, environmentLength);
+    return 3;
+}
+
+int _ExpatCopyHandler(const HandlerRecord* source, HandlerSlot& destination) {
+    _ExpatFreeHandler(destination);
+    if (!source) return 0;
+    HandlerRecord* record = newRecord();
+    destination = record;
+    if (source->procedure)
+        record->procedure = _ExpatCopyText(source->procedure, std::strlen(source->procedure));
+    if (source->environment)
+        record->environment =
+            _ExpatCopyText(source->environment, std::strlen(source->environment));
+    record->tokeniseError = source->tokeniseError;
+    if (!source->instore) return 0;
+    record->instore = newPair();
+    const RXSTRING& src = source->instore->source;
+    if (src.strptr) {
+        std::size_t n = 0;
+        record->instore->source.strptr = _ExpatCopyText(src.strptr, src.strlength, &n);
+        record->instore->source.strlength = n;
+    }
+    // The tokenised image is binary: it is copied byte for byte by its length.
+    const RXSTRING& image = source->instore->image;
+    if (image.strptr) {
+        record->instore->image.strptr = _ExpatCopyBytes(image.strptr, image.strlength);
+        record->instore->image.strlength = image.strlength;
+    }
+    return 0;
+}
+
+namespace {
+
+struct TokeniseJob {
+    InstorePair* pair;
+    long code;
+};
+
+// Tokenising without running: the initialisation exit refuses to start the program once the
+// interpreter has tokenised it, and the trace output of that refusal ("Error 48 ...") is
+// swallowed. Errors found while tokenising are still reported by the interpreter as usual.
+constexpr const char* kTokeniseExit = "QuillmarkTokenise";
+thread_local bool tTokenised = false;
+
+LONG APIENTRY tokeniseExit(LONG function, LONG, PEXIT) {
+    if (function == RXINI) {
+        tTokenised = true;
+        return RXEXIT_RAISE_ERROR;
+    }
+    return function == RXSIO && tTokenised ? RXEXIT_HANDLED : RXEXIT_NOT_HANDLED;
+}
+
+// Runs on a fresh thread: a parse-time error met by a nested RexxStart would end the whole
+// process, while a thread of its own (with its own interpreter instance) gets an error code.
+void tokenise(void* p) {
+    auto* job = static_cast<TokeniseJob*>(p);
+    RexxRegisterExitExe(kTokeniseExit, tokeniseExit, nullptr);
+    RXSYSEXIT exits[3] = {{const_cast<char*>(kTokeniseExit), RXINI},
+                          {const_cast<char*>(kTokeniseExit), RXSIO},
+                          {nullptr, RXENDLST}};
+    RXSTRING instore[2] = {job->pair->source, {0, nullptr}};
+    RXSTRING result{0, nullptr};
+    SHORT rc = 0;
+    tTokenised = false;
+    job->code = static_cast<LONG>(
+        RexxStart(0, nullptr, "", instore, nullptr, RXSUBROUTINE, exits, &rc, &result));
+    _ExpatFree(result.strptr);
+    if (tTokenised && instore[1].strptr) {
+        job->pair->image = instore[1];
+        job->code = 0;
+    } else {
+        _ExpatFree(instore[1].strptr);
+        if (job->code == 0) job->code = -64; // nothing usable came back
+    }
+}
+
+} // namespace
+
+void _ExpatPrepareInstore(HandlerRecord* record) {
+    InstorePair* pair = record->instore;
+    if (!pair || !pair->source.strptr || pair->image.strptr || record->tokeniseError) return;
+    TokeniseJob job{pair, 0};
+    // Without a thread the interpreter tokenises the source itself when it runs it.
+    if (_ExpatRunOnFreshThread(tokenise, &job) && job.code != 0) record->tokeniseError = job.code;
+}
