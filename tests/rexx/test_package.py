@@ -1,0 +1,143 @@
+"""Loading and registration, the exported symbols, and the argument-count rules."""
+
+import subprocess
+
+import pytest
+
+from conftest import BUILD_DIR
+
+FUNCTIONS = """ExpatDropFuncs ExpatSetVariablePool ExpatGetVariablePool ExpatFreeVariablePool
+ExpatParserCreate ExpatParserCreateNS ExpatExternalEntityParserCreate ExpatParserFree ExpatParse
+ExpatSetElementHandler ExpatSetCharacterDataHandler ExpatSetProcessingInstructionHandler
+ExpatSetCommentHandler ExpatSetDoctypeDeclHandler ExpatSetCdataSectionHandler
+ExpatSetDefaultHandler ExpatSetDefaultHandlerExpand ExpatSetInternalParsedEntityDeclHandler
+ExpatSetExternalParsedEntityDeclHandler ExpatSetExternalEntityRefHandler
+ExpatSetUnknownEncodingHandler ExpatSetUnknownEncodingConverter ExpatSetNamespaceDeclHandler
+ExpatSetUnparsedEntityDeclHandler ExpatSetNotationDeclHandler ExpatSetNotStandaloneHandler
+ExpatGetErrorCode ExpatErrorString ExpatGetCurrentByteIndex ExpatGetCurrentLineNumber
+ExpatGetCurrentColumnNumber ExpatSetBase ExpatGetBase ExpatGetSpecifiedAttributeCount
+ExpatGetIdAttributeIndex ExpatGetCurrentByteCount ExpatSetEncoding
+ExpatSetParamEntityParsing""".split()
+
+
+def test_exports_exactly_the_entry_points():
+    out = subprocess.run(["nm", "-D", "--defined-only", str(BUILD_DIR / "libquillmark.so")],
+                         capture_output=True, text=True, check=True).stdout
+    exported = sorted(line.split()[-1] for line in out.splitlines() if line.strip())
+    assert len(FUNCTIONS) == 38
+    assert exported == sorted(FUNCTIONS + ["ExpatLoadFuncs"])
+
+
+# Every way Regina finds the package must register all 38 functions.
+@pytest.mark.parametrize("how", ["addon-dir", "ld-library-path", "file-path"])
+def test_loads_and_registers_every_function(rexx, how):
+    env = None
+    library = "'quillmark'"
+    if how != "addon-dir":
+        env = {"REGINA_ADDON_DIR": "/nonexistent"}
+    if how == "ld-library-path":
+        env["LD_LIBRARY_PATH"] = str(BUILD_DIR)
+    if how == "file-path":
+        library = f"'{BUILD_DIR}/libquillmark.so'"
+    names = " ".join(FUNCTIONS)
+    lines = rexx.ok(f"""
+call RxFuncAdd 'ExpatLoadFuncs', {library}, 'ExpatLoadFuncs'
+call ExpatLoadFuncs
+say 'load' length(result)
+names = '{names}'
+missing = ''
+do i = 1 to words(names)
+  if RxFuncQuery(word(names, i)) then missing = missing word(names, i)
+end
+say 'missing:'strip(missing)
+p = ExpatParserCreate()
+say ExpatParse(p, '<a/>', 0) ExpatParserFree(p)
+""", prologue="options NOEXT_COMMANDS_AS_FUNCS\n", env=env)
+    assert lines == ["load 0", "missing:", "1 "]
+
+
+def test_loading_twice_and_from_handlers_is_harmless(rexx):
+    # Handler procedures usually start with the same load lines as the main program.
+    handler = rexx_string_load()
+    lines = rexx.ok(f"""
+call ExpatLoadFuncs
+say 'again' length(result)
+p = ExpatParserCreate()
+call ExpatSetElementHandler p, {handler}, , 1
+say ExpatParse(p, '<a><b/></a>', 0)
+call ExpatParserFree p
+""")
+    assert lines == ["again 0", "in a 0", "in b 0", "1"]
+
+
+def rexx_string_load():
+    from conftest import rexx_string
+    return rexx_string("""
+call RxFuncAdd 'ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs'
+call ExpatLoadFuncs
+say 'in' arg(2) length(result)
+""")
+
+
+def test_drop_then_load_again(rexx):
+    lines = rexx.ok("""
+call ExpatDropFuncs
+say 'drop' length(result)
+say try('ExpatParserCreate()')
+say RxFuncQuery('ExpatDropFuncs') RxFuncQuery('ExpatLoadFuncs')
+call ExpatLoadFuncs
+p = ExpatParserCreate()
+say left(p, 2) ExpatParserFree(p)
+""")
+    assert lines == ["drop 0", "ERROR 43", "1 0", "0x "]
+
+
+# (call, valid?) for each function with one argument too many or too few, omitted where a
+# given one is needed, and the accepted borderline forms.
+ARGUMENT_CASES = [
+    ("ExpatParserFree()", False),
+    ("ExpatParserFree(p, 1)", False),
+    ("ExpatParse(p, '<a/>')", False),
+    ("ExpatParse(p, '<a/>', 0, 1)", False),
+    ("ExpatParse(p, , 0)", False),
+    ("ExpatParse(, '<a/>', 0)", False),
+    ("ExpatParse('', '<a/>', 0)", False),
+    ("ExpatGetErrorCode()", False),
+    ("ExpatGetErrorCode(p, p)", False),
+    ("ExpatGetCurrentLineNumber('')", False),
+    ("ExpatGetBase(p, 1)", False),
+    ("ExpatErrorString()", False),
+    ("ExpatErrorString(1, 2)", False),
+    ("ExpatErrorString(,)", False),
+    ("ExpatSetBase(p)", False),
+    ("ExpatSetBase(p, )", False),
+    ("ExpatSetEncoding(p)", False),
+    ("ExpatSetParamEntityParsing(p, '')", False),
+    ("ExpatSetParamEntityParsing(p)", False),
+    ("ExpatExternalEntityParserCreate(p, 'c')", False),
+    ("ExpatExternalEntityParserCreate(p, , '')", False),
+    ("ExpatExternalEntityParserCreate(p, '', )", False),
+    ("ExpatSetCommentHandler()", False),
+    ("ExpatSetVariablePool()", False),
+    ("ExpatGetVariablePool(p, 1)", False),
+    ("ExpatFreeVariablePool(p, 1)", False),
+    ("ExpatErrorString('')", True),
+    ("ExpatSetBase(p, '')", True),
+    ("ExpatSetEncoding(p, '')", True),
+    ("ExpatParse(p, '', '')", True),
+    # Regina does not count trailing omitted arguments: this is a call with two.
+    ("ExpatParse(p, '', )", False),
+]
+
+
+@pytest.mark.parametrize("call,valid", ARGUMENT_CASES, ids=[c for c, _ in ARGUMENT_CASES])
+def test_argument_rules(rexx, call, valid):
+    lines = rexx.ok(f"""
+p = ExpatParserCreate()
+r = try("{call}")
+say (left(r, 5) = 'ERROR') r
+""")
+    if valid:
+        assert lines[0].startswith("0 "), lines
+    else:
+        assert lines == ["1 ERROR 40"]
