@@ -11,7 +11,9 @@ void _ExpatOutOfMemory() {
     std::exit(1);
 }
 
-void _ExpatReportFreeFailure() { std::fputs("Quillmark: de-allocating memory failed\n", stderr); }
+void _ExpatReportFreeFailure() {
+    std::fputs("Quillmark: de-allocating memory failed\n", stderr);
+}
 
 void* _ExpatAlloc(std::size_t size) {
     void* block = RexxAllocateMemory(static_cast<ULONG>(size ? size : 1));

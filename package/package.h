@@ -44,8 +44,12 @@ struct ScopedBlock {
 // ---- arguments ---------------------------------------------------------------------------
 enum class ArgTest { Any, Given, NonEmpty };
 
-inline bool _ExpatGiven(const RXSTRING& a) { return a.strptr != nullptr; }
-inline bool _ExpatNonEmpty(const RXSTRING& a) { return a.strptr != nullptr && a.strlength != 0; }
+inline bool _ExpatGiven(const RXSTRING& a) {
+    return a.strptr != nullptr;
+}
+inline bool _ExpatNonEmpty(const RXSTRING& a) {
+    return a.strptr != nullptr && a.strlength != 0;
+}
 
 // Argument n (from 1); one beyond the count is omitted.
 inline RXSTRING _ExpatArg(ULONG argc, const RXSTRING* argv, ULONG n) {
@@ -83,7 +87,9 @@ void _ExpatResultText(PRXSTRING result, const char* text, std::size_t length);
 void _ExpatResultCString(PRXSTRING result, const char* text);
 void _ExpatResultInteger(PRXSTRING result, long long value);
 void _ExpatResultUnsigned(PRXSTRING result, unsigned long long value);
-inline void _ExpatResultEmpty(PRXSTRING result) { _ExpatResultText(result, "", 0); }
+inline void _ExpatResultEmpty(PRXSTRING result) {
+    _ExpatResultText(result, "", 0);
+}
 void _ExpatResultHandle(PRXSTRING result, const ParserRecord* record);
 
 // ---- handles -----------------------------------------------------------------------------

@@ -5,8 +5,8 @@
 #define INCL_RXSHV
 #define INCL_RXSYSEXIT
 #if defined(_WIN32)
-#include <windows.h>
 #include <process.h>
+#include <windows.h>
 #else
 #include <dlfcn.h>
 #include <pthread.h>

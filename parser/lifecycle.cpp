@@ -85,8 +85,8 @@ QM_EXPORT APIRET APIENTRY ExpatExternalEntityParserCreate(PCSZ, ULONG argc, PRXS
     if (!parent) return kInvalidCall;
     ArgText context(argv[1]);
     ArgText encoding(argv[2]);
-    XML_Parser parser = XML_ExternalEntityParserCreate(
-        parent->parser, context.text, argv[2].strlength ? encoding.text : nullptr);
+    XML_Parser parser = XML_ExternalEntityParserCreate(parent->parser, context.text,
+                                                       argv[2].strlength ? encoding.text : nullptr);
     if (!parser) {
         _ExpatResultCString(result, "0");
         return kValidCall;

@@ -9,8 +9,7 @@
 namespace {
 
 // The family of one-handle queries: check, decode, ask Expat, write a number.
-template <class Query>
-APIRET query(ULONG argc, const RXSTRING* argv, PRXSTRING result, Query ask) {
+template <class Query> APIRET query(ULONG argc, const RXSTRING* argv, PRXSTRING result, Query ask) {
     if (!_ExpatArgsValid(argc, argv, 1, {ArgTest::NonEmpty})) return kInvalidCall;
     ParserRecord* record = _ExpatRecordFromArg(argv[0]);
     if (!record) return kInvalidCall;
@@ -20,9 +19,9 @@ APIRET query(ULONG argc, const RXSTRING* argv, PRXSTRING result, Query ask) {
 
 } // namespace
 
-#define QM_QUERY(name, call)                                                                   \
-    QM_EXPORT APIRET APIENTRY name(PCSZ, ULONG argc, PRXSTRING argv, PCSZ, PRXSTRING result) { \
-        return query(argc, argv, result, [](XML_Parser p) { return call(p); });                \
+#define QM_QUERY(name, call)                                                                       \
+    QM_EXPORT APIRET APIENTRY name(PCSZ, ULONG argc, PRXSTRING argv, PCSZ, PRXSTRING result) {     \
+        return query(argc, argv, result, [](XML_Parser p) { return call(p); });                    \
     }
 
 QM_QUERY(ExpatGetErrorCode, XML_GetErrorCode)
@@ -81,8 +80,8 @@ QM_EXPORT APIRET APIENTRY ExpatSetEncoding(PCSZ, ULONG argc, PRXSTRING argv, PCS
     ParserRecord* record = _ExpatRecordFromArg(argv[0]);
     if (!record) return kInvalidCall;
     ArgText encoding(argv[1]);
-    _ExpatResultInteger(result,
-                        XML_SetEncoding(record->parser, argv[1].strlength ? encoding.text : nullptr));
+    _ExpatResultInteger(
+        result, XML_SetEncoding(record->parser, argv[1].strlength ? encoding.text : nullptr));
     return kValidCall;
 }
 
@@ -101,6 +100,7 @@ QM_EXPORT APIRET APIENTRY ExpatSetParamEntityParsing(PCSZ, ULONG argc, PRXSTRING
         if (_ExpatArgIs(argv[1], kModes[i])) mode = i;
     if (mode < 0) mode = _ExpatArgNumber(argv[1]);
     _ExpatResultInteger(
-        result, XML_SetParamEntityParsing(record->parser, static_cast<enum XML_ParamEntityParsing>(mode)));
+        result,
+        XML_SetParamEntityParsing(record->parser, static_cast<enum XML_ParamEntityParsing>(mode)));
     return kValidCall;
 }

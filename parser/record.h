@@ -8,7 +8,7 @@
 #include <expat.h>
 
 struct ParserRecord {
-    XML_Parser parser;            // owned; never null in a live record
+    XML_Parser parser;             // owned; never null in a live record
     std::int32_t encodingMap[256]; // the latest unknown-encoding map given to Expat
     HandlerSlot slots[kHandlerKinds];
     SHVBLOCK* poolChain; // owned by this record alone (see varpool/varpool.h)

@@ -14,7 +14,8 @@ long releases = 0;
 using namespace quillmark_test;
 
 extern "C" PVOID APIENTRY RexxAllocateMemory(ULONG size) {
-    static auto real = reinterpret_cast<PVOID(APIENTRY*)(ULONG)>(dlsym(RTLD_NEXT, "RexxAllocateMemory"));
+    static auto real =
+        reinterpret_cast<PVOID(APIENTRY*)(ULONG)>(dlsym(RTLD_NEXT, "RexxAllocateMemory"));
     if (failAllocationAfter == 0) return nullptr;
     if (failAllocationAfter > 0) --failAllocationAfter;
     ++allocations;
@@ -22,7 +23,8 @@ extern "C" PVOID APIENTRY RexxAllocateMemory(ULONG size) {
 }
 
 extern "C" APIRET APIENTRY RexxFreeMemory(PVOID block) {
-    static auto real = reinterpret_cast<APIRET(APIENTRY*)(PVOID)>(dlsym(RTLD_NEXT, "RexxFreeMemory"));
+    static auto real =
+        reinterpret_cast<APIRET(APIENTRY*)(PVOID)>(dlsym(RTLD_NEXT, "RexxFreeMemory"));
     ++releases;
     APIRET rc = real(block);
     return failReleases ? 1 : rc;
