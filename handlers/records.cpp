@@ -13,6 +13,13 @@ RXSTRING textOf(ULONG length, const char* text) {
     return a;
 }
 
+// Macro-space mode with Regina (a note for the manual): Regina 3.6 has no macro space. Its
+// macro-space functions (RexxAddMacro and the others) do nothing and answer 0, and RexxStart
+// given an instore pair of two empty strings answers 0 and runs nothing. A handler set with the
+// invocation type "macro" or "MACRO" is accepted (the setter answers "3"), and each of its
+// events then runs nothing, prints nothing and writes no error line; the two events whose
+// procedure answers Expat (ExternalEntityRef, NotStandalone) get no return code and so stop the
+// parse. The mode is kept for interpreters that have a macro space.
 enum class Mode { External, MacroSpace, Instore };
 
 Mode modeOf(ULONG typeLength, const char* type) {
@@ -100,8 +107,7 @@ int _ExpatCopyHandler(const HandlerRecord* source, HandlerSlot& destination) {
     if (source->procedure)
         record->procedure = _ExpatCopyText(source->procedure, std::strlen(source->procedure));
     if (source->environment)
-        record->environment =
-            _ExpatCopyText(source->environment, std::strlen(source->environment));
+        record->environment = _ExpatCopyText(source->environment, std::strlen(source->environment));
     record->tokeniseError = source->tokeniseError;
     if (!source->instore) return 0;
     record->instore = newPair();
@@ -123,9 +129,47 @@ int _ExpatCopyHandler(const HandlerRecord* source, HandlerSlot& destination) {
 namespace {
 
 struct TokeniseJob {
-    InstorePair* pair;
+    RXSTRING source;   // what is tokenised
+    InstorePair* pair; // receives the image
     long code;
 };
+
+// Regina 3.6 ends the process (SIGSEGV, measured on every thread and at top level) when it
+// tokenises in-store source without a single clause: nothing but blanks, line ends, semicolons,
+// continuation commas and comments. Such a handler runs nothing, so the image of a lone NOP
+// stands in for it. Anything this scan cannot place is left for the interpreter to judge.
+bool holdsNoClause(const RXSTRING& source) {
+    const char* s = source.strptr;
+    const std::size_t n = source.strlength;
+    auto at = [&](std::size_t i, char a, char b) {
+        return i + 1 < n && s[i] == a && s[i + 1] == b;
+    };
+    std::size_t i = 0;
+    while (i < n) {
+        if (std::strchr(" \t\n\r\f\v;,\x1a", s[i]) && s[i] != '\0') {
+            ++i;
+        } else if (at(i, '-', '-')) {
+            while (i < n && s[i] != '\n') ++i;
+        } else if (at(i, '/', '*')) {
+            int depth = 0; // comments nest
+            do {
+                if (at(i, '/', '*')) {
+                    ++depth;
+                    i += 2;
+                } else if (at(i, '*', '/')) {
+                    --depth;
+                    i += 2;
+                } else {
+                    ++i;
+                }
+            } while (depth > 0 && i < n);
+            if (depth > 0) return false; // unmatched: the interpreter reports it
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
 
 // Tokenising without running: the initialisation exit refuses to start the program once the
 // interpreter has tokenised it, and the trace output of that refusal ("Error 48 ...") is
@@ -149,7 +193,7 @@ void tokenise(void* p) {
     RXSYSEXIT exits[3] = {{const_cast<char*>(kTokeniseExit), RXINI},
                           {const_cast<char*>(kTokeniseExit), RXSIO},
                           {nullptr, RXENDLST}};
-    RXSTRING instore[2] = {job->pair->source, {0, nullptr}};
+    RXSTRING instore[2] = {job->source, {0, nullptr}};
     RXSTRING result{0, nullptr};
     SHORT rc = 0;
     tTokenised = false;
@@ -170,7 +214,10 @@ void tokenise(void* p) {
 void _ExpatPrepareInstore(HandlerRecord* record) {
     InstorePair* pair = record->instore;
     if (!pair || !pair->source.strptr || pair->image.strptr || record->tokeniseError) return;
-    TokeniseJob job{pair, 0};
-    // Without a thread the interpreter tokenises the source itself when it runs it.
+    static char standIn[] = "nop";
+    TokeniseJob job{pair->source, pair, 0};
+    if (holdsNoClause(pair->source)) job.source = RXSTRING{sizeof standIn - 1, standIn};
+    // Without a thread the interpreter tokenises the source itself when it runs it (which a
+    // source without clauses does not survive).
     if (_ExpatRunOnFreshThread(tokenise, &job) && job.code != 0) record->tokeniseError = job.code;
 }
