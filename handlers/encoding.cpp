@@ -7,7 +7,9 @@
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 int digitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -32,7 +34,8 @@ const char* readNumber(const char* p, const char* end, std::int32_t* out) {
     long long value = 0;
     for (; p < end && digitValue(*p) < base; ++p) {
         value = value * base + digitValue(*p);
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
     }
     if (negative) value = -value;
     if (value > INT_MAX) value = INT_MAX;
@@ -69,15 +72,82 @@ ParserRecord* liveRecord(void* data, HandlerKind kind) {
     return _ExpatIsLiveRecord(record) && record->slots[kind] ? record : nullptr;
 }
 
+// The map text of a procedure that ran cleanly; a failed run describes nothing.
 struct Description {
-    XML_Encoding* info;
-    int answer;
+    bool described;
+    bool nonEmpty;
+    std::int32_t map[256];
 };
 
-void readMap(const RXSTRING& result, bool, void* context) {
+void readMap(const RXSTRING& result, bool ranCleanly, void* context) {
     auto* d = static_cast<Description*>(context);
-    _ExpatReadEncodingMap(result.strptr, result.strptr ? result.strlength : 0, d->info->map);
-    d->answer = result.strptr && result.strlength ? 1 : 0;
+    d->described = ranCleanly;
+    if (!ranCleanly) return;
+    d->nonEmpty = result.strptr && result.strlength;
+    _ExpatReadEncodingMap(result.strptr, result.strptr ? result.strlength : 0, d->map);
+}
+
+// Far beyond any answer a conversion can give, and safe to scale by ten.
+constexpr long long kSaturated = 1LL << 40;
+
+long long grow(long long value, int digit) {
+    value = value * 10 + digit;
+    return value < kSaturated ? value : kSaturated;
+}
+
+// A Rexx number: blanks, a sign (blanks may follow it), digits with at most one decimal point,
+// an exponent, blanks. It is whole when its value is an integer, as Rexx arithmetic may leave
+// one ("40000.0", "1.28512E+5"). Magnitudes saturate at kSaturated.
+bool readWholeNumber(const char* p, const char* end, long long* out) {
+    while (p < end && *p == ' ') ++p;
+    while (end > p && end[-1] == ' ') --end;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p++ == '-';
+        while (p < end && *p == ' ') ++p;
+    }
+    // The digits from the first to the last non-zero one, scaled by a power of ten.
+    long long significant = 0;
+    long long power = 0;
+    long long zeros = 0; // zeros after the significant digits so far
+    int digits = 0;
+    bool point = false;
+    for (; p < end; ++p) {
+        if (*p == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (!isDigit(*p)) break;
+        ++digits;
+        if (point) --power;
+        if (*p == '0') {
+            if (significant) ++zeros;
+            continue;
+        }
+        for (; zeros > 0; --zeros) significant = grow(significant, 0);
+        significant = grow(significant, *p - '0');
+    }
+    if (digits == 0) return false;
+    power += zeros;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool down = p < end && *p == '-';
+        if (p < end && (*p == '+' || *p == '-')) ++p;
+        if (p == end) return false;
+        long long exponent = 0;
+        for (; p < end && isDigit(*p); ++p)
+            if (exponent < 1000000) exponent = exponent * 10 + (*p - '0');
+        power += down ? -exponent : exponent;
+    }
+    if (p != end) return false;
+    if (significant == 0) {
+        *out = 0;
+        return true;
+    }
+    if (power < 0) return false;
+    for (; power > 0 && significant < kSaturated; --power) significant = grow(significant, 0);
+    *out = negative ? -significant : significant;
+    return true;
 }
 
 // The convert procedure answers a scalar value. Its returned string carries all of it; the
@@ -89,22 +159,8 @@ struct Scalar {
 
 void readScalar(const RXSTRING& result, bool, void* context) {
     auto* s = static_cast<Scalar*>(context);
-    s->whole = false;
-    if (!result.strptr) return;
-    const char* p = result.strptr;
-    const char* end = p + result.strlength;
-    while (p < end && *p == ' ') ++p;
-    while (end > p && end[-1] == ' ') --end;
-    bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-    if (p == end) return;
-    long long value = 0;
-    for (; p < end; ++p) {
-        if (!isDigit(*p)) return;
-        if (value < 0x7fffffffLL) value = value * 10 + (*p - '0');
-    }
-    s->whole = true;
-    s->value = negative ? -value : value;
+    s->whole = result.strptr &&
+               readWholeNumber(result.strptr, result.strptr + result.strlength, &s->value);
 }
 
 } // namespace
@@ -113,16 +169,16 @@ int XMLCALL _ExpatUnknownEncodingHandler(void* data, const XML_Char* name, XML_E
     ParserRecord* record = liveRecord(data, UnknownEncoding);
     if (!record) return 0;
     const char* const values[] = {name};
-    // A run that failed leaves no map: the encoding is not handled (identity map, answer 0).
-    Description description{info, 0};
-    EventOutcome outcome = _ExpatRunEvent(record, EventCall{UnknownEncoding, values, 1}, readMap,
-                                          &description);
-    if (!outcome.ran) return 0;
+    Description description{false, false, {}};
+    _ExpatRunEvent(record, EventCall{UnknownEncoding, values, 1}, readMap, &description);
+    // A procedure that failed to run leaves Expat's description and the record's map as they
+    // were: the encoding is not handled, and no release procedure is told about it.
+    if (!description.described) return 0;
+    for (int i = 0; i < 256; ++i) info->map[i] = record->encodingMap[i] = description.map[i];
     info->data = record;
     info->convert = record->slots[UnknownEncodingConvert] ? _ExpatUnknownEncodingConvert : nullptr;
     info->release = record->slots[UnknownEncodingRelease] ? _ExpatUnknownEncodingRelease : nullptr;
-    for (int i = 0; i < 256; ++i) record->encodingMap[i] = info->map[i];
-    return description.answer;
+    return description.nonEmpty ? 1 : 0;
 }
 
 int XMLCALL _ExpatUnknownEncodingConvert(void* data, const char* bytes) {
