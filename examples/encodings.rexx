@@ -1,0 +1,83 @@
+/* encodings.rexx [FILE ...] : parses documents in encodings Expat does not know and prints the
+   text of each as the UTF-8 that Expat hands to the character-data procedure.
+
+   Two encodings are described here, both by map texts built in this program:
+   - KOI8-R, a single-byte Cyrillic code page: every byte stands for one character;
+   - x-quill, a multi-byte encoding made up for this example: bytes below 0x80 are ASCII;
+     0x81, 0x82 and 0x83 start a sequence of 2, 3 or 4 bytes whose remaining bytes are the
+     character's scalar value, big-endian (so 0x82 0x4E 0x2D is U+4E2D); other bytes are
+     malformed. Its converter answers scalar values of any size, above U+FFFF too.
+
+   Without arguments it reads the three documents in samples/ beside this program. Expat takes
+   no character above U+FFFF from a converter: in samples/quill-astral.xml the parse stops at
+   U+1F600 with "not well-formed (invalid token)", and the program says so. */
+call RxFuncAdd 'ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs'
+call ExpatLoadFuncs
+
+parse arg files
+if files = '' then do
+  parse source . . me
+  dir = left(me, lastpos('/', me)) || 'samples/'
+  files = dir'koi8r.xml' dir'quill.xml' dir'quill-astral.xml'
+end
+
+/* A map text has one item per byte value, from 0: a number is that byte's entry, and any
+   other character stands for the byte itself. So 128 dots leave ASCII as it is. */
+koi8 = copies('.', 128)
+high = '2500 2502 250C 2510 2514 2518 251C 2524 252C 2534 253C 2580 2584 2588 258C 2590',
+       '2591 2592 2593 2320 25A0 2219 221A 2248 2264 2265 00A0 2321 00B0 00B2 00B7 00F7',
+       '2550 2551 2552 0451 2553 2554 2555 2556 2557 2558 2559 255A 255B 255C 255D 255E',
+       '255F 2560 2561 0401 2562 2563 2564 2565 2566 2567 2568 2569 256A 256B 256C 00A9',
+       '044E 0430 0431 0446 0434 0435 0444 0433 0445 0438 0439 043A 043B 043C 043D 043E',
+       '043F 044F 0440 0441 0442 0443 0436 0432 044C 044B 0437 0448 044D 0449 0447 044A',
+       '042E 0410 0411 0426 0414 0415 0424 0413 0425 0418 0419 041A 041B 041C 041D 041E',
+       '041F 042F 0420 0421 0422 0423 0416 0412 042C 042B 0417 0428 042D 0429 0427 042A'
+do i = 1 to words(high)
+  koi8 = koi8 || '0x'word(high, i)' '
+end
+
+/* -1: malformed; -n: the first byte of an n-byte sequence. */
+quill = copies('.', 128)
+do b = 128 to 255
+  select
+    when b = 129 then quill = quill || '-2 '
+    when b = 130 then quill = quill || '-3 '
+    when b = 131 then quill = quill || '-4 '
+    otherwise quill = quill || '-1 '
+  end
+end
+
+/* The procedures are in-store sources; each runs as a program of its own, so the maps go
+   into the describing procedure's text. An encoding it does not name stays unknown. */
+describe = "name = translate(arg(2));",
+           "if name = 'KOI8-R' then return '"koi8"';",
+           "if name = 'X-QUILL' then return '"quill"';",
+           "return ''"
+convert = 'return c2d(substr(arg(2), 2))'
+print = 'call charout , arg(2)'
+
+failures = 0
+do i = 1 to words(files)
+  if \show(word(files, i)) then failures = failures + 1
+end
+exit failures > 0
+
+show: procedure expose describe convert print
+  parse arg file
+  if stream(file, 'c', 'query exists') = '' then do
+    say file': cannot open'
+    return 0
+  end
+  text = charin(file, 1, chars(file))
+  call stream file, 'c', 'close'
+  p = ExpatParserCreate()
+  call ExpatSetUnknownEncodingHandler p, describe, , 1
+  call ExpatSetUnknownEncodingConverter p, convert, , 1
+  call ExpatSetCharacterDataHandler p, print, , 1
+  call charout , substr(file, lastpos('/', file) + 1)': '
+  ok = ExpatParse(p, text, 0)
+  if ok then say
+  else say ' [stopped at line' ExpatGetCurrentLineNumber(p)', column',
+    ExpatGetCurrentColumnNumber(p)':' ExpatErrorString(ExpatGetErrorCode(p))']'
+  call ExpatParserFree p
+  return ok
