@@ -7,6 +7,8 @@ the harness keeps stdout in order. Regina drops trailing omitted arguments from 
 an event whose last value is absent shows one argument fewer than the package passes.
 """
 
+import subprocess
+
 import pytest
 
 import conftest
@@ -498,3 +500,61 @@ say 'parse' ExpatParse(p, '<a><!--c--></a>', 0)
 call ExpatParserFree p
 """)
     assert lines == ["3"] + expected + ["parse 1"]
+
+
+# ---- the outline example ----------------------------------------------------------------------
+
+EXAMPLES = conftest.SOURCE_DIR / "examples"
+
+
+def outline(rexx, document):
+    proc = subprocess.run(conftest.regina_command(EXAMPLES / "outline.rexx") + [str(document)],
+                          cwd=rexx.folder, env=rexx.env(), capture_output=True, timeout=300)
+    return conftest.Run(proc)
+
+
+def test_outline_of_the_catalog(rexx):
+    run = outline(rexx, EXAMPLES / "samples" / "catalog.xml")
+    assert (run.returncode, run.errors) == (0, []), run
+    assert run.lines == [
+        "<!-- A small library catalogue. -->",
+        'catalog (line 6) xmlns:dc="http://purl.org/dc/elements/1.1/"',
+        '  book (line 7) id="b1" lang="en"',
+        "    dc:title (line 8)",
+        '      "Streams and Parsers"',
+        "    author (line 9)",
+        '      "Ada Byron"',
+        '    price (line 10) currency="EUR"',
+        '      "29.50"',
+        "    note (line 11)",
+        '      "Uses <tags> & entities freely."',  # a CDATA section's text
+        '  book (line 13) id="b2" lang="de"',
+        "    dc:title (line 14)",
+        '      "Rexx f\xc3\xbcr Fortgeschrittene"',  # a character reference, in UTF-8
+        "    author (line 15)",
+        '      "M. F. Cowlishaw"',
+        "    publisher (line 16)",
+        '      "Quillmark Press"',  # an internal entity
+        '    <?render style="compact"?>',
+    ]
+
+
+def test_outline_of_mixed_content_and_a_long_start_tag(rexx):
+    attributes = " ".join(f'a{i}="{i}"' for i in range(1, 18))
+    document = rexx.write("mixed.xml", "<r>\n  <p>one <b>two</b>\n three<!--\n note\n--><?go?></p>\n"
+                                       f"  <e {attributes}/>\n</r>\n")
+    run = outline(rexx, document)
+    assert (run.returncode, run.errors) == (0, []), run
+    assert run.lines == [
+        "r (line 1)", "  p (line 2)", '    "one"', "    b (line 2)", '      "two"',
+        '    "three"', "    <!-- note -->", "    <?go?>",
+        "  e (line 6) " + " ".join(f'a{i}="{i}"' for i in range(1, 18)),
+    ]
+
+
+def test_outline_of_a_broken_document(rexx):
+    run = outline(rexx, EXAMPLES / "samples" / "broken.xml")
+    assert run.returncode == 1, run
+    assert run.lines == ["inventory (line 2)", "  item (line 3) sku=\"A-100\"", '    "Widget"',
+                         "  item (line 4) sku=\"A-101\"", '    "Gadget"',
+                         f"{EXAMPLES / 'samples' / 'broken.xml'}:5:2: mismatched tag"]
