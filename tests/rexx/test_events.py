@@ -502,6 +502,17 @@ call ExpatParserFree p
     assert lines == ["3"] + expected + ["parse 1"]
 
 
+def test_macro_space_answer_stops_the_parse(rexx):
+    # Nothing runs, so no return code: the not-standalone event is refused.
+    lines = rexx.ok("""
+p = ExpatParserCreate()
+call ExpatSetNotStandaloneHandler p, 'quill_macro', , 'macro'
+say 'parse' ExpatParse(p, '<?xml version="1.0" standalone="no"?><!DOCTYPE a SYSTEM "a.dtd"><a/>', 0)
+call ExpatParserFree p
+""")
+    assert lines == ["parse 0"]
+
+
 # ---- the outline example ----------------------------------------------------------------------
 
 EXAMPLES = conftest.SOURCE_DIR / "examples"
