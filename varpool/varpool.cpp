@@ -14,9 +14,14 @@ struct PoolRequest {
     // The variable had no value when it was fetched (the interpreter then gives its name as
     // the value): it arrives dropped, not set to its own name.
     bool unset;
+    // The interpreter refused the name when it was fetched, so no value was captured: the
+    // assignment is left to fail the same way rather than drop or blank a variable.
+    bool rejected;
 };
 
-PoolRequest* requestOf(SHVBLOCK* block) { return reinterpret_cast<PoolRequest*>(block); }
+PoolRequest* requestOf(SHVBLOCK* block) {
+    return reinterpret_cast<PoolRequest*>(block);
+}
 
 PoolRequest* newRequest(unsigned char code) {
     auto* request = static_cast<PoolRequest*>(_ExpatAlloc(sizeof(PoolRequest)));
@@ -30,8 +35,13 @@ SHVBLOCK** tailOf(SHVBLOCK** head) {
     return head;
 }
 
+// A stem is a name whose only dot is its last character; A.B. is a compound variable (tail
+// "B.") and must not be assigned ahead of the stem A. that would reset it.
 bool isStem(const SHVBLOCK& b) {
-    return b.shvname.strptr && b.shvname.strlength && b.shvname.strptr[b.shvname.strlength - 1] == '.';
+    const char* name = b.shvname.strptr;
+    const std::size_t length = b.shvname.strlength;
+    if (!name || !length) return false;
+    return std::memchr(name, '.', length) == name + length - 1;
 }
 
 ULONG poolCall(SHVBLOCK& b) {
@@ -49,7 +59,8 @@ void assignThroughTail(SHVBLOCK& b) {
     const std::size_t length = b.shvname.strlength;
     const void* dot = std::memchr(name, '.', length);
     if (!dot) return;
-    const std::size_t stemLength = static_cast<std::size_t>(static_cast<const char*>(dot) - name) + 1;
+    const std::size_t stemLength =
+        static_cast<std::size_t>(static_cast<const char*>(dot) - name) + 1;
     if (stemLength == length) return;
 
     SHVBLOCK saved{};
@@ -163,10 +174,12 @@ QM_EXPORT APIRET APIENTRY ExpatSetVariablePool(PCSZ, ULONG argc, PRXSTRING argv,
             const RXSTRING& name = argv[i];
             if (!_ExpatNonEmpty(name)) continue;
             PoolRequest* request = newRequest(RXSHV_FETCH);
-            request->block.shvname = RXSTRING{name.strlength, _ExpatCopyBytes(name.strptr, name.strlength)};
+            request->block.shvname =
+                RXSTRING{name.strlength, _ExpatCopyBytes(name.strptr, name.strlength)};
             request->block.shvnamelen = name.strlength;
             combined |= poolCall(request->block);
             request->unset = (request->block.shvret & RXSHV_NEWV) != 0;
+            request->rejected = (request->block.shvret & RXSHV_BADN) != 0;
             *insertion = &request->block;
             insertion = &request->block.shvnext;
         }
@@ -175,9 +188,10 @@ QM_EXPORT APIRET APIENTRY ExpatSetVariablePool(PCSZ, ULONG argc, PRXSTRING argv,
     return kValidCall;
 }
 
-// Assigns every variable of the chain in the calling program, in one call: stem defaults
-// (names ending in ".") first, since assigning a stem resets its tails; variables that were
-// unset when fetched are dropped. Answers the OR of what the interpreter answered.
+// Assigns every variable of the chain in the calling program, in one call: stems first, since
+// assigning a stem resets its tails; variables that were unset when fetched are dropped; odd
+// tails the interpreter refuses as direct names follow through QUILLMARK_TAIL_. Answers the OR
+// of what the interpreter answered.
 QM_EXPORT APIRET APIENTRY ExpatGetVariablePool(PCSZ, ULONG argc, PRXSTRING argv, PCSZ,
                                                PRXSTRING result) {
     ParserRecord* record = recordFor(argc, argv, 1, 1);
@@ -198,7 +212,7 @@ QM_EXPORT APIRET APIENTRY ExpatGetVariablePool(PCSZ, ULONG argc, PRXSTRING argv,
     for (int pass = 0; pass < 2; ++pass)
         for (SHVBLOCK* b = record->poolChain; b; b = b->shvnext)
             if (isStem(*b) == (pass == 0)) runOrder[n++] = b;
-    // Keep the chain's own links: the run relinks copies of the order only.
+    // The run relinks the blocks in run order; the chain's own links come back afterwards.
     auto* chainNext = count ? _ExpatAllocArray<SHVBLOCK*>(count) : nullptr;
     for (std::size_t i = 0; i < count; ++i) chainNext[i] = runOrder[i]->shvnext;
     for (std::size_t i = 0; i < count; ++i) {
@@ -212,7 +226,7 @@ QM_EXPORT APIRET APIENTRY ExpatGetVariablePool(PCSZ, ULONG argc, PRXSTRING argv,
         ULONG combined = 0;
         for (std::size_t i = 0; i < count; ++i) {
             SHVBLOCK& b = *runOrder[i];
-            if (b.shvret & RXSHV_BADN) assignThroughTail(b);
+            if ((b.shvret & RXSHV_BADN) && !requestOf(&b)->rejected) assignThroughTail(b);
             combined |= b.shvret;
         }
         rc = combined;
