@@ -196,31 +196,23 @@ QM_EXPORT APIRET APIENTRY ExpatGetVariablePool(PCSZ, ULONG argc, PRXSTRING argv,
                                                PRXSTRING result) {
     ParserRecord* record = recordFor(argc, argv, 1, 1);
     if (!record) return kInvalidCall;
-    // Run order: a temporary relinking, stems first, each group in chain order.
-    SHVBLOCK* order = nullptr;
-    SHVBLOCK** link = &order;
+    // Run order: stems first, each group in chain order. The blocks are relinked in that order
+    // for the one call and get their chain links back afterwards.
     std::size_t count = 0;
-    for (int pass = 0; pass < 2; ++pass) {
-        for (SHVBLOCK* b = record->poolChain; b; b = b->shvnext) {
-            if (isStem(*b) != (pass == 0)) continue;
-            b->shvcode = requestOf(b)->unset ? RXSHV_DROPV : RXSHV_SET;
-            ++count;
-        }
-    }
-    auto* runOrder = count ? _ExpatAllocArray<SHVBLOCK*>(count) : nullptr;
+    for (SHVBLOCK* b = record->poolChain; b; b = b->shvnext) ++count;
+    auto* runOrder = count ? _ExpatAllocArray<SHVBLOCK*>(2 * count) : nullptr;
+    SHVBLOCK** chainNext = runOrder + count;
     std::size_t n = 0;
-    for (int pass = 0; pass < 2; ++pass)
+    for (bool stems : {true, false})
         for (SHVBLOCK* b = record->poolChain; b; b = b->shvnext)
-            if (isStem(*b) == (pass == 0)) runOrder[n++] = b;
-    // The run relinks the blocks in run order; the chain's own links come back afterwards.
-    auto* chainNext = count ? _ExpatAllocArray<SHVBLOCK*>(count) : nullptr;
-    for (std::size_t i = 0; i < count; ++i) chainNext[i] = runOrder[i]->shvnext;
+            if (isStem(*b) == stems) runOrder[n++] = b;
     for (std::size_t i = 0; i < count; ++i) {
-        *link = runOrder[i];
-        link = &runOrder[i]->shvnext;
+        SHVBLOCK* b = runOrder[i];
+        chainNext[i] = b->shvnext;
+        b->shvcode = requestOf(b)->unset ? RXSHV_DROPV : RXSHV_SET;
+        b->shvnext = i + 1 < count ? runOrder[i + 1] : nullptr;
     }
-    *link = nullptr;
-    ULONG rc = RexxVariablePool(order);
+    ULONG rc = RexxVariablePool(count ? runOrder[0] : nullptr);
     for (std::size_t i = 0; i < count; ++i) runOrder[i]->shvnext = chainNext[i];
     if (count && rc != RXSHV_NOAVL) {
         ULONG combined = 0;
@@ -231,7 +223,6 @@ QM_EXPORT APIRET APIENTRY ExpatGetVariablePool(PCSZ, ULONG argc, PRXSTRING argv,
         }
         rc = combined;
     }
-    _ExpatFree(chainNext);
     _ExpatFree(runOrder);
     _ExpatResultUnsigned(result, rc);
     return kValidCall;
