@@ -1,7 +1,9 @@
-// A substitute for the interpreter's allocator, linked into the test binary ahead of Regina's,
-// so that tests can make an allocation fail or a release report failure.
+// Substitutes for the interpreter's allocator and function registration, linked into the test
+// binary ahead of Regina's, so that tests can make an allocation fail, a release report failure
+// or a registration be refused.
 #include "alloc_substitute.h"
 
+#include <cstring>
 #include <dlfcn.h>
 
 namespace quillmark_test {
@@ -28,4 +30,20 @@ extern "C" APIRET APIENTRY RexxFreeMemory(PVOID block) {
     ++releases;
     APIRET rc = real(block);
     return failReleases ? 1 : rc;
+}
+
+namespace quillmark_test {
+const char* refuseRegistrationOf = nullptr;
+APIRET refusalCode = 0;
+std::vector<std::string> registered;
+} // namespace quillmark_test
+
+// Records what the package registers and refuses the chosen name with the chosen code;
+// everything else goes to the interpreter.
+extern "C" APIRET APIENTRY RexxRegisterFunctionDll(PCSZ name, PCSZ library, PCSZ entry) {
+    static auto real = reinterpret_cast<APIRET(APIENTRY*)(PCSZ, PCSZ, PCSZ)>(
+        dlsym(RTLD_NEXT, "RexxRegisterFunctionDll"));
+    registered.emplace_back(name);
+    if (refuseRegistrationOf && std::strcmp(name, refuseRegistrationOf) == 0) return refusalCode;
+    return real(name, library, entry);
 }
