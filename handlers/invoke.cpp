@@ -16,7 +16,7 @@ int _ExpatMakeArgList(std::uint32_t count, ArgList& list, const char* const* val
             continue;
         }
         std::size_t n = std::strlen(values[i]);
-        list[i] = RXSTRING{n, _ExpatCopyBytes(values[i], n)};
+        list[i] = _ExpatRx(n, _ExpatCopyBytes(values[i], n));
     }
     return 3;
 }
@@ -25,7 +25,7 @@ int _ExpatInsert2ArgList(ArgList& list, int index, const char* text, int length)
     if (!list) return 0;
     _ExpatFree(list[index].strptr);
     std::size_t n = length > 0 ? static_cast<std::size_t>(length) : 0;
-    list[index] = RXSTRING{n, _ExpatCopyBytes(text, n)};
+    list[index] = _ExpatRx(n, _ExpatCopyBytes(text, n));
     return 3;
 }
 
@@ -70,11 +70,11 @@ LONG APIENTRY attributeInitExit(LONG function, LONG subfunction, PEXIT) {
         SHVBLOCK& b = chain[i];
         std::memset(&b, 0, sizeof b);
         b.shvnext = i + 1 < blocks ? &chain[i + 1] : nullptr;
-        b.shvname = RXSTRING{static_cast<ULONG>(n), name};
+        b.shvname = _ExpatRx(static_cast<std::size_t>(n), name);
         b.shvnamelen = static_cast<ULONG>(n);
         const char* value = i == 0 ? countText : stem.values[i - 1];
         std::size_t length = i == 0 ? static_cast<std::size_t>(countLength) : std::strlen(value);
-        b.shvvalue = RXSTRING{length, const_cast<char*>(value)};
+        b.shvvalue = _ExpatRx(length, const_cast<char*>(value));
         b.shvvaluelen = length;
         b.shvcode = RXSHV_SET;
     }

@@ -41,6 +41,11 @@ struct ScopedBlock {
     ~ScopedBlock() { _ExpatFree(block); }
 };
 
+// An RXSTRING of a length and text. Its length type is narrower than size_t on 64-bit Windows.
+inline RXSTRING _ExpatRx(std::size_t length, char* text) {
+    return RXSTRING{static_cast<ULONG>(length), text};
+}
+
 // ---- arguments ---------------------------------------------------------------------------
 enum class ArgTest { Any, Given, NonEmpty };
 

@@ -69,7 +69,7 @@ QM_EXPORT APIRET APIENTRY ExpatGetBase(PCSZ, ULONG argc, PRXSTRING argv, PCSZ, P
         return kValidCall;
     }
     std::memcpy(block, base, n + 1);
-    *result = RXSTRING{n, block};
+    *result = _ExpatRx(n, block);
     return kValidCall;
 }
 

@@ -64,7 +64,7 @@ void assignThroughTail(SHVBLOCK& b) {
     if (stemLength == length) return;
 
     SHVBLOCK saved{};
-    saved.shvname = RXSTRING{kTempLength, const_cast<char*>(kTemp)};
+    saved.shvname = _ExpatRx(kTempLength, const_cast<char*>(kTemp));
     saved.shvnamelen = kTempLength;
     saved.shvcode = RXSHV_FETCH;
     poolCall(saved);
@@ -73,7 +73,7 @@ void assignThroughTail(SHVBLOCK& b) {
     SHVBLOCK tail{};
     tail.shvname = saved.shvname;
     tail.shvnamelen = kTempLength;
-    tail.shvvalue = RXSTRING{length - stemLength, const_cast<char*>(name + stemLength)};
+    tail.shvvalue = _ExpatRx(length - stemLength, const_cast<char*>(name + stemLength));
     tail.shvvaluelen = tail.shvvalue.strlength;
     tail.shvcode = RXSHV_SET;
     poolCall(tail);
@@ -82,7 +82,7 @@ void assignThroughTail(SHVBLOCK& b) {
     std::memcpy(symbolic, name, stemLength);
     std::memcpy(symbolic + stemLength, kTemp, kTempLength + 1);
     SHVBLOCK assign = b;
-    assign.shvname = RXSTRING{stemLength + kTempLength, symbolic};
+    assign.shvname = _ExpatRx(stemLength + kTempLength, symbolic);
     assign.shvnamelen = assign.shvname.strlength;
     assign.shvcode = b.shvcode == RXSHV_DROPV ? RXSHV_SYDRO : RXSHV_SYSET;
     poolCall(assign);
