@@ -7,7 +7,9 @@
 
 namespace {
 
-ParserRecord* recordOf(void* userData) { return static_cast<ParserRecord*>(userData); }
+ParserRecord* recordOf(void* userData) {
+    return static_cast<ParserRecord*>(userData);
+}
 
 template <std::size_t N>
 void runEvent(void* userData, HandlerKind kind, const char* const (&values)[N],
@@ -68,12 +70,14 @@ void XMLCALL _ExpatCommentHandler(void* userData, const XML_Char* text) {
 
 // Expat 2 also passes the system id, public id and whether there is an internal subset; the
 // procedure gets the name alone.
-void XMLCALL _ExpatStartDoctypeDeclHandler(void* userData, const XML_Char* name,
-                                           const XML_Char*, const XML_Char*, int) {
+void XMLCALL _ExpatStartDoctypeDeclHandler(void* userData, const XML_Char* name, const XML_Char*,
+                                           const XML_Char*, int) {
     runEvent(userData, StartDoctypeDecl, {name});
 }
 
-void XMLCALL _ExpatEndDoctypeDeclHandler(void* userData) { runNoValues(userData, EndDoctypeDecl); }
+void XMLCALL _ExpatEndDoctypeDeclHandler(void* userData) {
+    runNoValues(userData, EndDoctypeDecl);
+}
 
 void XMLCALL _ExpatStartCdataSectionHandler(void* userData) {
     runNoValues(userData, StartCdataSection);
@@ -95,8 +99,8 @@ int XMLCALL _ExpatExternalEntityRefHandler(XML_Parser parser, const XML_Char* co
                                            const XML_Char* base, const XML_Char* systemId,
                                            const XML_Char* publicId) {
     const char* const values[] = {context, base, systemId, publicId};
-    return _ExpatEventAnswer(_ExpatRunEvent(recordOf(XML_GetUserData(parser)),
-                                            EventCall{ExternalEntityRef, values, 4}));
+    return _ExpatEventAnswer(
+        _ExpatRunEvent(recordOf(XML_GetUserData(parser)), EventCall{ExternalEntityRef, values, 4}));
 }
 
 void XMLCALL _ExpatStartNamespaceDeclHandler(void* userData, const XML_Char* prefix,
@@ -126,9 +130,8 @@ void XMLCALL _ExpatExternalParsedEntityDeclHandler(void* userData, const XML_Cha
     runEvent(userData, ExternalParsedEntityDecl, {name, base, systemId, publicId});
 }
 
-void XMLCALL _ExpatNotationDeclHandler(void* userData, const XML_Char* name,
-                                       const XML_Char* base, const XML_Char* systemId,
-                                       const XML_Char* publicId) {
+void XMLCALL _ExpatNotationDeclHandler(void* userData, const XML_Char* name, const XML_Char* base,
+                                       const XML_Char* systemId, const XML_Char* publicId) {
     runEvent(userData, NotationDecl, {name, base, systemId, publicId});
 }
 

@@ -35,9 +35,8 @@ void XMLCALL _ExpatInternalParsedEntityDeclHandler(void* userData, const XML_Cha
 void XMLCALL _ExpatExternalParsedEntityDeclHandler(void* userData, const XML_Char* name,
                                                    const XML_Char* base, const XML_Char* systemId,
                                                    const XML_Char* publicId);
-void XMLCALL _ExpatNotationDeclHandler(void* userData, const XML_Char* name,
-                                       const XML_Char* base, const XML_Char* systemId,
-                                       const XML_Char* publicId);
+void XMLCALL _ExpatNotationDeclHandler(void* userData, const XML_Char* name, const XML_Char* base,
+                                       const XML_Char* systemId, const XML_Char* publicId);
 int XMLCALL _ExpatNotStandaloneHandler(void* userData);
 void XMLCALL _ExpatEntityDeclHandler(void* userData, const XML_Char* name, int isParameterEntity,
                                      const XML_Char* value, int valueLength, const XML_Char* base,

@@ -42,8 +42,8 @@ struct InstorePair {
 };
 
 struct HandlerRecord {
-    char* procedure;     // program name for RexxStart; "" in in-store mode
-    char* environment;   // environment name, or null
+    char* procedure;      // program name for RexxStart; "" in in-store mode
+    char* environment;    // environment name, or null
     InstorePair* instore; // null in external mode
 
     // In-store source that failed to tokenise: the Rexx error code (negative), reported on
@@ -88,7 +88,7 @@ struct CountedText {
 struct EventCall {
     HandlerKind kind;
     const char* const* values; // after the handle; null entries are omitted arguments
-    std::uint32_t count;        // number of values
+    std::uint32_t count;       // number of values
     const CountedText* counted = nullptr;
     std::uint32_t countedCount = 0;
     bool passMarkup = false; // a non-empty result hands the event's markup to the default handler
@@ -106,4 +106,3 @@ EventOutcome _ExpatRunEvent(ParserRecord* record, const EventCall& call,
 // What a value-returning callback gives Expat: the procedure's return code, or 0 (stop) when
 // no procedure ran cleanly.
 int _ExpatEventAnswer(const EventOutcome& outcome);
-

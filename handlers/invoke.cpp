@@ -95,7 +95,9 @@ void registerAttributeExit() {
 // RexxStart takes the pair as an array of two RXSTRINGs.
 static_assert(sizeof(InstorePair) == 2 * sizeof(RXSTRING) &&
               offsetof(InstorePair, image) == sizeof(RXSTRING));
-PRXSTRING instoreArgument(InstorePair* pair) { return reinterpret_cast<PRXSTRING>(pair); }
+PRXSTRING instoreArgument(InstorePair* pair) {
+    return reinterpret_cast<PRXSTRING>(pair);
+}
 
 void reportFailedRun(long code) {
     std::fprintf(stderr, "Quillmark (Error %d): %s\n", static_cast<int>(code),
@@ -146,10 +148,10 @@ EventOutcome _ExpatRunEvent(ParserRecord* record, const EventCall& call, ResultR
         char* preset = static_cast<char*>(_ExpatAlloc(RXAUTOBUFLEN));
         RXSTRING result{RXAUTOBUFLEN, preset};
         ++handler->running;
-        outcome.rexxCode = static_cast<LONG>(RexxStart(
-            static_cast<LONG>(passed), list, handler->procedure, instoreArgument(handler->instore),
-            handler->environment, RXSUBROUTINE, overflow ? exits : nullptr, &outcome.returnCode,
-            &result));
+        outcome.rexxCode = static_cast<LONG>(
+            RexxStart(static_cast<LONG>(passed), list, handler->procedure,
+                      instoreArgument(handler->instore), handler->environment, RXSUBROUTINE,
+                      overflow ? exits : nullptr, &outcome.returnCode, &result));
         --handler->running;
         tPendingStem = savedStem;
 

@@ -21,15 +21,29 @@ void installEntityDecl(ParserRecord* r) {
 
 struct SetterRow {
     HandlerKind first;
-    int second; // -1 for a one-slot setter
+    int second;                     // -1 for a one-slot setter
     void (*install)(ParserRecord*); // null: the setter makes no call to Expat
 };
 
 enum Setter {
-    kElement, kCharacterData, kProcessingInstruction, kComment, kDoctypeDecl, kCdataSection,
-    kDefault, kDefaultExpand, kInternalParsedEntityDecl, kExternalParsedEntityDecl,
-    kExternalEntityRef, kUnknownEncoding, kUnknownEncodingConverter, kNamespaceDecl,
-    kUnparsedEntityDecl, kNotationDecl, kNotStandalone, kSetterCount
+    kElement,
+    kCharacterData,
+    kProcessingInstruction,
+    kComment,
+    kDoctypeDecl,
+    kCdataSection,
+    kDefault,
+    kDefaultExpand,
+    kInternalParsedEntityDecl,
+    kExternalParsedEntityDecl,
+    kExternalEntityRef,
+    kUnknownEncoding,
+    kUnknownEncodingConverter,
+    kNamespaceDecl,
+    kUnparsedEntityDecl,
+    kNotationDecl,
+    kNotStandalone,
+    kSetterCount
 };
 
 constexpr SetterRow kSetters[kSetterCount] = {
@@ -70,14 +84,15 @@ constexpr SetterRow kSetters[kSetterCount] = {
      }},
     {DefaultExpand, -1,
      [](ParserRecord* r) {
-         XML_SetDefaultHandlerExpand(r->parser, ifSet(r, DefaultExpand, _ExpatDefaultHandlerExpand));
+         XML_SetDefaultHandlerExpand(r->parser,
+                                     ifSet(r, DefaultExpand, _ExpatDefaultHandlerExpand));
      }},
     {InternalParsedEntityDecl, -1, installEntityDecl},
     {ExternalParsedEntityDecl, -1, installEntityDecl},
     {ExternalEntityRef, -1,
      [](ParserRecord* r) {
-         XML_SetExternalEntityRefHandler(r->parser,
-                                         ifSet(r, ExternalEntityRef, _ExpatExternalEntityRefHandler));
+         XML_SetExternalEntityRefHandler(
+             r->parser, ifSet(r, ExternalEntityRef, _ExpatExternalEntityRefHandler));
      }},
     {UnknownEncoding, -1, _ExpatRegisterUnknownEncoding},
     {UnknownEncodingConvert, UnknownEncodingRelease, nullptr},
@@ -135,9 +150,9 @@ APIRET runSetter(Setter which, ULONG argc, const RXSTRING* argv, PRXSTRING resul
 
 } // namespace
 
-#define QM_SETTER(name, which)                                                                 \
-    QM_EXPORT APIRET APIENTRY name(PCSZ, ULONG argc, PRXSTRING argv, PCSZ, PRXSTRING result) { \
-        return runSetter(which, argc, argv, result);                                           \
+#define QM_SETTER(name, which)                                                                     \
+    QM_EXPORT APIRET APIENTRY name(PCSZ, ULONG argc, PRXSTRING argv, PCSZ, PRXSTRING result) {     \
+        return runSetter(which, argc, argv, result);                                               \
     }
 
 QM_SETTER(ExpatSetElementHandler, kElement)
