@@ -41,14 +41,16 @@ void XMLCALL _ExpatStartElementHandler(void* userData, const XML_Char* name,
     if (!record->slots[StartElement]) return;
     std::uint32_t n = 0;
     while (attributes[n]) ++n;
-    // The values are the element name followed by Expat's attribute array, in place.
-    auto* values = _ExpatAllocArray<const char*>(n + 1);
+    // The values are the element name followed by Expat's attribute array. A tag that fits in
+    // one RexxStart call (nearly every tag) needs no block of its own for them.
+    const char* local[32];
+    const char** values = n + 1 <= 32 ? local : _ExpatAllocArray<const char*>(n + 1);
     values[0] = name;
     for (std::uint32_t i = 0; i < n; ++i) values[i + 1] = attributes[i];
     EventCall call{StartElement, values, n + 1};
     call.passMarkup = true;
     _ExpatRunEvent(record, call);
-    _ExpatFree(values);
+    if (values != local) _ExpatFree(values);
 }
 
 void XMLCALL _ExpatEndElementHandler(void* userData, const XML_Char* name) {
