@@ -1,64 +1,18 @@
 // Every function a Rexx program can call, by name, for the fuzz drivers.
 #pragma once
 
-#include "../package/platform.h"
+#include "../package/functions.h"
 
 using EntryPoint = APIRET APIENTRY(PCSZ, ULONG, PRXSTRING, PCSZ, PRXSTRING);
-
-#define QM_ENTRIES(X)                                                                              \
-    X(ExpatLoadFuncs)                                                                              \
-    X(ExpatDropFuncs)                                                                              \
-    X(ExpatSetVariablePool)                                                                        \
-    X(ExpatGetVariablePool)                                                                        \
-    X(ExpatFreeVariablePool)                                                                       \
-    X(ExpatParserCreate)                                                                           \
-    X(ExpatParserCreateNS)                                                                         \
-    X(ExpatExternalEntityParserCreate)                                                             \
-    X(ExpatParserFree)                                                                             \
-    X(ExpatParse)                                                                                  \
-    X(ExpatSetElementHandler)                                                                      \
-    X(ExpatSetCharacterDataHandler)                                                                \
-    X(ExpatSetProcessingInstructionHandler)                                                        \
-    X(ExpatSetCommentHandler)                                                                      \
-    X(ExpatSetDoctypeDeclHandler)                                                                  \
-    X(ExpatSetCdataSectionHandler)                                                                 \
-    X(ExpatSetDefaultHandler)                                                                      \
-    X(ExpatSetDefaultHandlerExpand)                                                                \
-    X(ExpatSetInternalParsedEntityDeclHandler)                                                     \
-    X(ExpatSetExternalParsedEntityDeclHandler)                                                     \
-    X(ExpatSetExternalEntityRefHandler)                                                            \
-    X(ExpatSetUnknownEncodingHandler)                                                              \
-    X(ExpatSetUnknownEncodingConverter)                                                            \
-    X(ExpatSetNamespaceDeclHandler)                                                                \
-    X(ExpatSetUnparsedEntityDeclHandler)                                                           \
-    X(ExpatSetNotationDeclHandler)                                                                 \
-    X(ExpatSetNotStandaloneHandler)                                                                \
-    X(ExpatGetErrorCode)                                                                           \
-    X(ExpatErrorString)                                                                            \
-    X(ExpatGetCurrentByteIndex)                                                                    \
-    X(ExpatGetCurrentLineNumber)                                                                   \
-    X(ExpatGetCurrentColumnNumber)                                                                 \
-    X(ExpatSetBase)                                                                                \
-    X(ExpatGetBase)                                                                                \
-    X(ExpatGetSpecifiedAttributeCount)                                                             \
-    X(ExpatGetIdAttributeIndex)                                                                    \
-    X(ExpatGetCurrentByteCount)                                                                    \
-    X(ExpatSetEncoding)                                                                            \
-    X(ExpatSetParamEntityParsing)
-
-#define QM_DECLARE(name) extern "C" EntryPoint name;
-QM_ENTRIES(QM_DECLARE)
-#undef QM_DECLARE
 
 struct Entry {
     const char* name;
     EntryPoint* fn;
 };
 #define QM_ROW(name) {#name, name},
-inline constexpr Entry kEntries[] = {QM_ENTRIES(QM_ROW)};
+inline constexpr Entry kEntries[] = {QUILLMARK_FUNCTIONS(QM_ROW)};
 #undef QM_ROW
 inline constexpr int kEntryCount = sizeof kEntries / sizeof kEntries[0];
-static_assert(kEntryCount == 39, "ExpatLoadFuncs and the 38 functions it registers");
 
 #include <cstring>
 #include <optional>

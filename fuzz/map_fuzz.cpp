@@ -38,13 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(data[i]);
     std::int32_t got[256], want[256];
     for (auto& e : got) e = 0x5a5a5a5a;
-    _ExpatReadEncodingMap(bytes, size, got);
+    quillmark::readEncodingMap(bytes, size, got);
     reference(std::string(bytes, size), want);
     std::free(bytes);
     for (int i = 0; i < 256; ++i)
         if (got[i] != want[i]) std::abort();
     std::int32_t empty[256];
-    _ExpatReadEncodingMap(nullptr, 0, empty);
+    quillmark::readEncodingMap(nullptr, 0, empty);
     for (int i = 0; i < 256; ++i)
         if (empty[i] != i) std::abort();
     return 0;

@@ -1,9 +1,11 @@
-// The Expat callbacks: each turns one event into one call of its slot's procedure, with the
-// event's values as arguments; null values arrive as omitted arguments.
-#include "callbacks.h"
+// The callbacks Expat calls, made from the event table: each gathers its event's values and
+// runs the slot's procedure.
+#include "encoding.h"
+#include "handler.h"
 
-#include "../package/package.h"
 #include "../parser/record.h"
+
+namespace quillmark {
 
 namespace {
 
@@ -11,151 +13,165 @@ ParserRecord* recordOf(void* userData) {
     return static_cast<ParserRecord*>(userData);
 }
 
-template <std::size_t N>
-void runEvent(void* userData, HandlerKind kind, const char* const (&values)[N],
-              bool passMarkup = false) {
-    EventCall call{kind, values, N};
-    call.passMarkup = passMarkup;
-    _ExpatRunEvent(recordOf(userData), call);
+template <std::size_t N> Outcome dispatch(void* userData, Kind kind, const Value (&values)[N]) {
+    return runEvent(recordOf(userData), kind, values, N);
 }
 
-void runNoValues(void* userData, HandlerKind kind) {
-    _ExpatRunEvent(recordOf(userData), EventCall{kind, nullptr, 0});
+// ---- the argument shapes --------------------------------------------------------------------
+
+template <Kind K> void XMLCALL bare(void* userData) {
+    runEvent(recordOf(userData), K, nullptr, 0);
 }
 
-// An event whose last value is a counted text (a pointer and a length).
-template <std::size_t N>
-void runCounted(void* userData, HandlerKind kind, const char* const (&values)[N],
-                const XML_Char* text, int length, bool passMarkup) {
-    CountedText counted{static_cast<int>(N), text, length};
-    EventCall call{kind, values, N, &counted, 1};
-    call.passMarkup = passMarkup;
-    _ExpatRunEvent(recordOf(userData), call);
+template <Kind K> int XMLCALL bareAnswer(void* userData) {
+    return runEvent(recordOf(userData), K, nullptr, 0).answer;
 }
 
-} // namespace
+template <Kind K> void XMLCALL text1(void* userData, const XML_Char* a) {
+    dispatch(userData, K, {valueOf(a)});
+}
 
-void XMLCALL _ExpatStartElementHandler(void* userData, const XML_Char* name,
-                                       const XML_Char** attributes) {
+template <Kind K> void XMLCALL text2(void* userData, const XML_Char* a, const XML_Char* b) {
+    dispatch(userData, K, {valueOf(a), valueOf(b)});
+}
+
+template <Kind K>
+void XMLCALL text4(void* userData, const XML_Char* a, const XML_Char* b, const XML_Char* c,
+                   const XML_Char* d) {
+    dispatch(userData, K, {valueOf(a), valueOf(b), valueOf(c), valueOf(d)});
+}
+
+template <Kind K>
+void XMLCALL text5(void* userData, const XML_Char* a, const XML_Char* b, const XML_Char* c,
+                   const XML_Char* d, const XML_Char* e) {
+    dispatch(userData, K, {valueOf(a), valueOf(b), valueOf(c), valueOf(d), valueOf(e)});
+}
+
+// A text Expat passes with its length, taken exactly.
+template <Kind K> void XMLCALL counted(void* userData, const XML_Char* text, int length) {
+    dispatch(userData, K, {Value{text, static_cast<std::size_t>(length)}});
+}
+
+// The element name, then each attribute's name and value in Expat's order.
+template <Kind K>
+void XMLCALL startTag(void* userData, const XML_Char* name, const XML_Char** attributes) {
     ParserRecord* record = recordOf(userData);
-    if (!record->slots[StartElement]) return;
+    if (!slotOf(record, K)) return;
     std::uint32_t n = 0;
     while (attributes[n]) ++n;
-    // The values are the element name followed by Expat's attribute array. A tag that fits in
-    // one RexxStart call (nearly every tag) needs no block of its own for them.
-    const char* local[32];
-    const char** values = n + 1 <= 32 ? local : _ExpatAllocArray<const char*>(n + 1);
-    values[0] = name;
-    for (std::uint32_t i = 0; i < n; ++i) values[i + 1] = attributes[i];
-    EventCall call{StartElement, values, n + 1};
-    call.passMarkup = true;
-    _ExpatRunEvent(record, call);
-    if (values != local) _ExpatFree(values);
-}
-
-void XMLCALL _ExpatEndElementHandler(void* userData, const XML_Char* name) {
-    runEvent(userData, EndElement, {name}, true);
-}
-
-void XMLCALL _ExpatCharacterDataHandler(void* userData, const XML_Char* text, int length) {
-    runCounted(userData, CharacterData, {nullptr}, text, length, true);
-}
-
-void XMLCALL _ExpatProcessingInstructionHandler(void* userData, const XML_Char* target,
-                                                const XML_Char* data) {
-    runEvent(userData, ProcessingInstruction, {target, data}, true);
-}
-
-void XMLCALL _ExpatCommentHandler(void* userData, const XML_Char* text) {
-    runEvent(userData, Comment, {text});
+    // Nearly every tag fits in one call's arguments and needs no block for its values.
+    Value local[32];
+    Value* values = n + 1 <= 32 ? local : allocateArray<Value>(n + 1);
+    values[0] = valueOf(name);
+    for (std::uint32_t i = 0; i < n; ++i) values[i + 1] = valueOf(attributes[i]);
+    runEvent(record, K, values, n + 1);
+    if (values != local) release(values);
 }
 
 // Expat 2 also passes the system id, public id and whether there is an internal subset; the
 // procedure gets the name alone.
-void XMLCALL _ExpatStartDoctypeDeclHandler(void* userData, const XML_Char* name, const XML_Char*,
-                                           const XML_Char*, int) {
-    runEvent(userData, StartDoctypeDecl, {name});
+template <Kind K>
+void XMLCALL doctype(void* userData, const XML_Char* name, const XML_Char*, const XML_Char*, int) {
+    dispatch(userData, K, {valueOf(name)});
 }
 
-void XMLCALL _ExpatEndDoctypeDeclHandler(void* userData) {
-    runNoValues(userData, EndDoctypeDecl);
+// Expat passes the parser itself, not the user data.
+template <Kind K>
+int XMLCALL entityRef(XML_Parser parser, const XML_Char* context, const XML_Char* base,
+                      const XML_Char* systemId, const XML_Char* publicId) {
+    return dispatch(XML_GetUserData(parser), K,
+                    {valueOf(context), valueOf(base), valueOf(systemId), valueOf(publicId)})
+        .answer;
 }
 
-void XMLCALL _ExpatStartCdataSectionHandler(void* userData) {
-    runNoValues(userData, StartCdataSection);
-}
+// Special rows gather their values in callbacks of their own.
+template <Kind> void none() {}
 
-void XMLCALL _ExpatEndCdataSectionHandler(void* userData) {
-    runNoValues(userData, EndCdataSection);
-}
+template <Kind K> struct CallbackOf;
+#define QUILLMARK_CALLBACK(kind, setter, group, install, shape, result)                            \
+    template <> struct CallbackOf<Kind::kind> {                                                    \
+        [[maybe_unused]] static constexpr auto fn = &shape<Kind::kind>;                            \
+    };
+QUILLMARK_EVENTS(QUILLMARK_CALLBACK)
+#undef QUILLMARK_CALLBACK
 
-void XMLCALL _ExpatDefaultHandler(void* userData, const XML_Char* text, int length) {
-    runCounted(userData, Default, {nullptr}, text, length, false);
-}
+// ---- the special rows -----------------------------------------------------------------------
 
-void XMLCALL _ExpatDefaultHandlerExpand(void* userData, const XML_Char* text, int length) {
-    runCounted(userData, DefaultExpand, {nullptr}, text, length, false);
-}
-
-int XMLCALL _ExpatExternalEntityRefHandler(XML_Parser parser, const XML_Char* context,
-                                           const XML_Char* base, const XML_Char* systemId,
-                                           const XML_Char* publicId) {
-    const char* const values[] = {context, base, systemId, publicId};
-    return _ExpatEventAnswer(
-        _ExpatRunEvent(recordOf(XML_GetUserData(parser)), EventCall{ExternalEntityRef, values, 4}));
-}
-
-void XMLCALL _ExpatStartNamespaceDeclHandler(void* userData, const XML_Char* prefix,
-                                             const XML_Char* uri) {
-    runEvent(userData, StartNamespaceDecl, {prefix, uri});
-}
-
-void XMLCALL _ExpatEndNamespaceDeclHandler(void* userData, const XML_Char* prefix) {
-    runEvent(userData, EndNamespaceDecl, {prefix});
-}
-
-void XMLCALL _ExpatUnparsedEntityDeclHandler(void* userData, const XML_Char* name,
-                                             const XML_Char* base, const XML_Char* systemId,
-                                             const XML_Char* publicId,
-                                             const XML_Char* notationName) {
-    runEvent(userData, UnparsedEntityDecl, {name, base, systemId, publicId, notationName});
-}
-
-void XMLCALL _ExpatInternalParsedEntityDeclHandler(void* userData, const XML_Char* name,
-                                                   const XML_Char* value, int length) {
-    runCounted(userData, InternalParsedEntityDecl, {name, nullptr}, value, length, false);
-}
-
-void XMLCALL _ExpatExternalParsedEntityDeclHandler(void* userData, const XML_Char* name,
-                                                   const XML_Char* base, const XML_Char* systemId,
-                                                   const XML_Char* publicId) {
-    runEvent(userData, ExternalParsedEntityDecl, {name, base, systemId, publicId});
-}
-
-void XMLCALL _ExpatNotationDeclHandler(void* userData, const XML_Char* name, const XML_Char* base,
-                                       const XML_Char* systemId, const XML_Char* publicId) {
-    runEvent(userData, NotationDecl, {name, base, systemId, publicId});
-}
-
-int XMLCALL _ExpatNotStandaloneHandler(void* userData) {
-    return _ExpatEventAnswer(
-        _ExpatRunEvent(recordOf(userData), EventCall{NotStandalone, nullptr, 0}));
-}
-
-// Expat 2 reports every entity declaration to one handler. Internal entities (with a value)
-// go to InternalParsedEntityDecl, external parsed ones to ExternalParsedEntityDecl, and
-// unparsed ones (with a notation) to UnparsedEntityDecl, whose own handler Expat prefers when
-// it is set. Parameter entities produce none of these events: the procedures get no way to tell
-// them from general entities of the same name.
-void XMLCALL _ExpatEntityDeclHandler(void* userData, const XML_Char* name, int isParameterEntity,
-                                     const XML_Char* value, int valueLength, const XML_Char* base,
-                                     const XML_Char* systemId, const XML_Char* publicId,
-                                     const XML_Char* notationName) {
+// Expat 2 reports every entity declaration to one handler. Internal entities (with a value) go
+// to InternalParsedEntityDecl, external parsed ones to ExternalParsedEntityDecl, and unparsed
+// ones (with a notation) to UnparsedEntityDecl, whose own handler Expat prefers when it is set.
+// Parameter entities produce none of these events: the procedures get no way to tell them from
+// general entities of the same name.
+void XMLCALL entityDecl(void* userData, const XML_Char* name, int isParameterEntity,
+                        const XML_Char* value, int valueLength, const XML_Char* base,
+                        const XML_Char* systemId, const XML_Char* publicId,
+                        const XML_Char* notationName) {
     if (isParameterEntity) return;
     if (notationName)
-        _ExpatUnparsedEntityDeclHandler(userData, name, base, systemId, publicId, notationName);
+        dispatch(userData, Kind::UnparsedEntityDecl,
+                 {valueOf(name), valueOf(base), valueOf(systemId), valueOf(publicId),
+                  valueOf(notationName)});
     else if (value)
-        _ExpatInternalParsedEntityDeclHandler(userData, name, value, valueLength);
+        dispatch(userData, Kind::InternalParsedEntityDecl,
+                 {valueOf(name), Value{value, static_cast<std::size_t>(valueLength)}});
     else
-        _ExpatExternalParsedEntityDeclHandler(userData, name, base, systemId, publicId);
+        dispatch(userData, Kind::ExternalParsedEntityDecl,
+                 {valueOf(name), valueOf(base), valueOf(systemId), valueOf(publicId)});
 }
+
+// Installed while either of the two declaration slots holds a record.
+void installEntityDecl(ParserRecord* r) {
+    bool any =
+        slotOf(r, Kind::InternalParsedEntityDecl) || slotOf(r, Kind::ExternalParsedEntityDecl);
+    XML_SetEntityDeclHandler(r->parser, any ? entityDecl : nullptr);
+}
+
+void noInstall(ParserRecord*) {}
+
+// ---- registration ---------------------------------------------------------------------------
+
+template <Kind K> auto callbackIfSet(ParserRecord* r) {
+    return slotOf(r, K) ? CallbackOf<K>::fn : nullptr;
+}
+
+constexpr Kind next(Kind k) {
+    return static_cast<Kind>(static_cast<int>(k) + 1);
+}
+
+template <Kind K, class Callback>
+void registerWith(void(XMLCALL* expat)(XML_Parser, Callback), ParserRecord* r) {
+    expat(r->parser, callbackIfSet<K>(r));
+}
+
+// A setter of two slots: Expat takes both callbacks in one call.
+template <Kind K, class First, class Second>
+void registerWith(void(XMLCALL* expat)(XML_Parser, First, Second), ParserRecord* r) {
+    expat(r->parser, callbackIfSet<K>(r), callbackIfSet<next(K)>(r));
+}
+
+template <Kind K> void registerWith(void (*installer)(ParserRecord*), ParserRecord* r) {
+    installer(r);
+}
+
+using Installer = void (*)(ParserRecord*);
+#define QUILLMARK_INSTALLER_1(kind, install)                                                       \
+    [](ParserRecord* r) { registerWith<Kind::kind>(install, r); },
+#define QUILLMARK_INSTALLER_2(kind, install) nullptr,
+#define QUILLMARK_INSTALLER(kind, setter, group, install, shape, result)                           \
+    QUILLMARK_INSTALLER_##group(kind, install)
+constexpr Installer kInstallers[kKinds] = {QUILLMARK_EVENTS(QUILLMARK_INSTALLER)};
+#undef QUILLMARK_INSTALLER
+#undef QUILLMARK_INSTALLER_1
+#undef QUILLMARK_INSTALLER_2
+
+} // namespace
+
+void installCallbacks(ParserRecord* record, Kind first) {
+    kInstallers[static_cast<int>(first)](record);
+}
+
+void registerInheritedCallbacks(ParserRecord* record) {
+    installUnknownEncoding(record);
+}
+
+} // namespace quillmark

@@ -1,38 +1,15 @@
-// Handler records: which Rexx procedure runs for one kind of event of one parser, and how
-// RexxStart finds it.
+// Handler records: which Rexx procedure runs for one kind of event of one parser, and how the
+// interpreter finds it; and running it for one event.
 #pragma once
 
-#include "../package/platform.h"
+#include "../package/frame.h"
+#include "events.h"
 
 #include <cstdint>
 
-struct ParserRecord;
+namespace quillmark {
 
-enum HandlerKind : int {
-    StartElement = 0,
-    EndElement = 1,
-    CharacterData = 2,
-    ProcessingInstruction = 3,
-    Comment = 4,
-    StartDoctypeDecl = 5,
-    EndDoctypeDecl = 6,
-    StartCdataSection = 7,
-    EndCdataSection = 8,
-    Default = 9,
-    DefaultExpand = 10,
-    ExternalEntityRef = 11,
-    UnknownEncoding = 12,
-    UnknownEncodingConvert = 13,
-    UnknownEncodingRelease = 14,
-    StartNamespaceDecl = 15,
-    EndNamespaceDecl = 16,
-    UnparsedEntityDecl = 17,
-    InternalParsedEntityDecl = 18,
-    ExternalParsedEntityDecl = 19,
-    NotationDecl = 20,
-    NotStandalone = 21,
-};
-inline constexpr int kHandlerKinds = 22;
+struct ParserRecord;
 
 // The instore argument of RexxStart: the source text, and the tokenised image the interpreter
 // leaves behind. Both null: macro space.
@@ -45,64 +22,59 @@ struct HandlerRecord {
     char* procedure;      // program name for RexxStart; "" in in-store mode
     char* environment;    // environment name, or null
     InstorePair* instore; // null in external mode
-
     // In-store source that failed to tokenise: the Rexx error code (negative), reported on
     // every event instead of running anything.
     long tokeniseError;
-    // RexxStart calls running this record. A record let go while it runs is detached from its
-    // slot and released when the last call returns, since the interpreter still writes into
-    // its instore pair.
+    // Calls running this record. A record let go while it runs is detached from its slot and
+    // released when the last call is done with it.
     unsigned running;
     bool detached;
 };
-using HandlerSlot = HandlerRecord*;
 
-// Fills the slot from one handler group (procedure, environment, invocation type). Answers 3.
-int _ExpatSetHandler(HandlerSlot& slot, ULONG procedureLength, const char* procedure,
-                     ULONG environmentLength, const char* environment, ULONG typeLength,
-                     const char* type);
-// Empties the slot. Answers 0.
-int _ExpatFreeHandler(HandlerSlot& slot);
-// Gives the destination its own deep copy of source (or empties it when source is null).
-int _ExpatCopyHandler(const HandlerRecord* source, HandlerSlot& destination);
-// Releases a record no slot holds any longer, unless a RexxStart call still uses it.
-void _ExpatReleaseHandler(HandlerRecord* record);
-// Makes sure an in-store record carries a tokenised image (or its tokenising error), so that
-// the interpreter never has to tokenise source inside a nested call.
-void _ExpatPrepareInstore(HandlerRecord* record);
+// A parser's handlers: one slot per kind, and the latest unknown-encoding map given to Expat.
+struct HandlerTable {
+    HandlerRecord* slots[kKinds];
+    std::int32_t encodingMap[256];
+};
 
-// ---- callback invocation -----------------------------------------------------------------
-// ArgList: a counted array of RXSTRING arguments, null when empty; null text is an omitted
-// argument.
-using ArgList = RXSTRING*;
-int _ExpatMakeArgList(std::uint32_t count, ArgList& list, const char* const* values);
-int _ExpatInsert2ArgList(ArgList& list, int index, const char* text, int length);
-int _ExpatFreeArgList(std::uint32_t count, ArgList& list);
+HandlerTable* newHandlerTable();
+void freeHandlerTable(HandlerTable* table);
+// Deep copies of every record of from into an empty table.
+void copyHandlerTable(const HandlerTable& from, HandlerTable& to);
+HandlerRecord*& slotOf(ParserRecord* record, Kind kind);
 
-// One event's call of its slot's procedure.
-struct CountedText {
-    int index; // position in the whole argument list (0 is the handle)
+// Fills the slot from one handler group (procedure, environment, invocation type), releasing
+// what it held.
+void setHandler(HandlerRecord*& slot, const RXSTRING& procedure, const RXSTRING& environment,
+                const RXSTRING& type);
+void clearHandler(HandlerRecord*& slot);
+// Releases a record that no slot holds any longer, unless a call still uses it.
+void letGo(HandlerRecord* record);
+
+// Tells Expat whether to call the callbacks of the setter whose first slot is first.
+void installCallbacks(ParserRecord* record, Kind first);
+
+// Registers with Expat what a new external-entity parser cannot inherit from its parent.
+void registerInheritedCallbacks(ParserRecord* record);
+
+// ---- running one event ----------------------------------------------------------------------
+// A value of an event: text and length; null text is an omitted argument.
+struct Value {
     const char* text;
-    int length;
+    std::size_t length;
 };
-struct EventCall {
-    HandlerKind kind;
-    const char* const* values; // after the handle; null entries are omitted arguments
-    std::uint32_t count;       // number of values
-    const CountedText* counted = nullptr;
-    std::uint32_t countedCount = 0;
-    bool passMarkup = false; // a non-empty result hands the event's markup to the default handler
-};
-struct EventOutcome {
-    bool ran;      // a procedure was called (the slot held a record)
-    long rexxCode; // what RexxStart answered: 0 when the procedure ran
-    SHORT returnCode;
-};
-// Reads the procedure's returned string before it is released (may be null).
-using ResultReader = void (*)(const RXSTRING& result, bool ranCleanly, void* context);
+Value valueOf(const char* text);
 
-EventOutcome _ExpatRunEvent(ParserRecord* record, const EventCall& call,
-                            ResultReader reader = nullptr, void* readerContext = nullptr);
-// What a value-returning callback gives Expat: the procedure's return code, or 0 (stop) when
-// no procedure ran cleanly.
-int _ExpatEventAnswer(const EventOutcome& outcome);
+struct Outcome {
+    bool ran;   // the slot held a procedure
+    bool clean; // and it ran without an interpreter error
+    int answer; // for ResultUse::Answer kinds: what Expat is given
+};
+// Reads a clean run's result before it is released (for the unknown-encoding bridge).
+using ResultReader = void (*)(const RXSTRING& result, SHORT returnCode, void* context);
+
+// Runs the kind's procedure, if its slot holds one, with the parser's handle and the values.
+Outcome runEvent(ParserRecord* record, Kind kind, const Value* values, std::uint32_t count,
+                 ResultReader reader = nullptr, void* readerContext = nullptr);
+
+} // namespace quillmark

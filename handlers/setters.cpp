@@ -1,174 +1,63 @@
-// The handler-setting functions. One table row per setter says which slots its handler groups
-// fill and how Expat is told; every setter runs the same algorithm over its row.
-#include "callbacks.h"
-#include "encoding.h"
+// The handler-setting functions, one for each setter of the event table: each fills or empties
+// its slots from its handler groups and tells Expat.
+#include "handler.h"
 
-#include "../package/package.h"
+#include "../package/functions.h"
 #include "../parser/record.h"
 
+namespace quillmark {
 namespace {
 
-template <class Callback> Callback* ifSet(const ParserRecord* r, HandlerKind kind, Callback* cb) {
-    return r->slots[kind] ? cb : nullptr;
+#define QUILLMARK_GROUP(kind, setter, group, install, shape, result) group,
+constexpr int kGroups[kKinds] = {QUILLMARK_EVENTS(QUILLMARK_GROUP)};
+#undef QUILLMARK_GROUP
+
+constexpr bool hasSecondSlot(Kind first) {
+    int next = static_cast<int>(first) + 1;
+    return next < kKinds && kGroups[next] == 2;
 }
 
-// Expat 2 has one entity-declaration handler for what used to be two; it is installed while
-// either slot holds a record and dispatches by the declaration's kind.
-void installEntityDecl(ParserRecord* r) {
-    bool any = r->slots[InternalParsedEntityDecl] || r->slots[ExternalParsedEntityDecl];
-    XML_SetEntityDeclHandler(r->parser, any ? _ExpatEntityDeclHandler : nullptr);
+// Fills the slot from the handler group that starts at argument `first`, or empties it when
+// the group names no procedure. Answers whether the slot now holds a record.
+bool applyGroup(HandlerRecord*& slot, ULONG argc, const RXSTRING* argv, ULONG first) {
+    RXSTRING procedure = argument(argc, argv, first);
+    if (!nonEmpty(procedure)) {
+        clearHandler(slot);
+        return false;
+    }
+    setHandler(slot, procedure, argument(argc, argv, first + 1), argument(argc, argv, first + 2));
+    return true;
 }
 
-struct SetterRow {
-    HandlerKind first;
-    int second;                     // -1 for a one-slot setter
-    void (*install)(ParserRecord*); // null: the setter makes no call to Expat
-};
-
-enum Setter {
-    kElement,
-    kCharacterData,
-    kProcessingInstruction,
-    kComment,
-    kDoctypeDecl,
-    kCdataSection,
-    kDefault,
-    kDefaultExpand,
-    kInternalParsedEntityDecl,
-    kExternalParsedEntityDecl,
-    kExternalEntityRef,
-    kUnknownEncoding,
-    kUnknownEncodingConverter,
-    kNamespaceDecl,
-    kUnparsedEntityDecl,
-    kNotationDecl,
-    kNotStandalone,
-    kSetterCount
-};
-
-constexpr SetterRow kSetters[kSetterCount] = {
-    {StartElement, EndElement,
-     [](ParserRecord* r) {
-         XML_SetElementHandler(r->parser, ifSet(r, StartElement, _ExpatStartElementHandler),
-                               ifSet(r, EndElement, _ExpatEndElementHandler));
-     }},
-    {CharacterData, -1,
-     [](ParserRecord* r) {
-         XML_SetCharacterDataHandler(r->parser,
-                                     ifSet(r, CharacterData, _ExpatCharacterDataHandler));
-     }},
-    {ProcessingInstruction, -1,
-     [](ParserRecord* r) {
-         XML_SetProcessingInstructionHandler(
-             r->parser, ifSet(r, ProcessingInstruction, _ExpatProcessingInstructionHandler));
-     }},
-    {Comment, -1,
-     [](ParserRecord* r) {
-         XML_SetCommentHandler(r->parser, ifSet(r, Comment, _ExpatCommentHandler));
-     }},
-    {StartDoctypeDecl, EndDoctypeDecl,
-     [](ParserRecord* r) {
-         XML_SetDoctypeDeclHandler(r->parser,
-                                   ifSet(r, StartDoctypeDecl, _ExpatStartDoctypeDeclHandler),
-                                   ifSet(r, EndDoctypeDecl, _ExpatEndDoctypeDeclHandler));
-     }},
-    {StartCdataSection, EndCdataSection,
-     [](ParserRecord* r) {
-         XML_SetCdataSectionHandler(r->parser,
-                                    ifSet(r, StartCdataSection, _ExpatStartCdataSectionHandler),
-                                    ifSet(r, EndCdataSection, _ExpatEndCdataSectionHandler));
-     }},
-    {Default, -1,
-     [](ParserRecord* r) {
-         XML_SetDefaultHandler(r->parser, ifSet(r, Default, _ExpatDefaultHandler));
-     }},
-    {DefaultExpand, -1,
-     [](ParserRecord* r) {
-         XML_SetDefaultHandlerExpand(r->parser,
-                                     ifSet(r, DefaultExpand, _ExpatDefaultHandlerExpand));
-     }},
-    {InternalParsedEntityDecl, -1, installEntityDecl},
-    {ExternalParsedEntityDecl, -1, installEntityDecl},
-    {ExternalEntityRef, -1,
-     [](ParserRecord* r) {
-         XML_SetExternalEntityRefHandler(
-             r->parser, ifSet(r, ExternalEntityRef, _ExpatExternalEntityRefHandler));
-     }},
-    {UnknownEncoding, -1, _ExpatRegisterUnknownEncoding},
-    {UnknownEncodingConvert, UnknownEncodingRelease, nullptr},
-    {StartNamespaceDecl, EndNamespaceDecl,
-     [](ParserRecord* r) {
-         XML_SetNamespaceDeclHandler(r->parser,
-                                     ifSet(r, StartNamespaceDecl, _ExpatStartNamespaceDeclHandler),
-                                     ifSet(r, EndNamespaceDecl, _ExpatEndNamespaceDeclHandler));
-     }},
-    {UnparsedEntityDecl, -1,
-     [](ParserRecord* r) {
-         XML_SetUnparsedEntityDeclHandler(
-             r->parser, ifSet(r, UnparsedEntityDecl, _ExpatUnparsedEntityDeclHandler));
-     }},
-    {NotationDecl, -1,
-     [](ParserRecord* r) {
-         XML_SetNotationDeclHandler(r->parser, ifSet(r, NotationDecl, _ExpatNotationDeclHandler));
-     }},
-    {NotStandalone, -1,
-     [](ParserRecord* r) {
-         XML_SetNotStandaloneHandler(r->parser,
-                                     ifSet(r, NotStandalone, _ExpatNotStandaloneHandler));
-     }},
-};
-
-// Fills the slot from the handler group that starts at argument `first`, or empties it when the
-// group names no procedure. Answers 3 or 0.
-int applyGroup(HandlerSlot& slot, ULONG argc, const RXSTRING* argv, ULONG first) {
-    RXSTRING procedure = _ExpatArg(argc, argv, first);
-    if (!_ExpatNonEmpty(procedure)) return _ExpatFreeHandler(slot);
-    RXSTRING environment = _ExpatArg(argc, argv, first + 1);
-    RXSTRING type = _ExpatArg(argc, argv, first + 2);
-    return _ExpatSetHandler(slot, procedure.strlength, procedure.strptr, environment.strlength,
-                            environment.strptr, type.strlength, type.strptr);
-}
-
-APIRET runSetter(Setter which, ULONG argc, const RXSTRING* argv, PRXSTRING result) {
-    if (argc == 0) return kInvalidCall;
-    ParserRecord* record = _ExpatRecordFromArg(argv[0]);
+// "3" when the last slot the call touched was filled, "0" when it was emptied. An emptied first
+// slot of a two-slot setter ends the call: the second slot and Expat's registration stay.
+APIRET runSetter(Kind first, ULONG argc, const RXSTRING* argv, PRXSTRING result) {
+    ParserRecord* record = parserArgument(argc, argv, kAnyCount);
     if (!record) return kInvalidCall;
-    const SetterRow& row = kSetters[which];
-    int kept = applyGroup(record->slots[row.first], argc, argv, 2);
-    if (row.second >= 0) {
-        // An emptied first slot ends the call: the second slot and Expat's registration stay.
-        if (kept == 0) {
-            _ExpatResultInteger(result, 0);
+    bool filled = applyGroup(slotOf(record, first), argc, argv, 2);
+    if (hasSecondSlot(first)) {
+        if (!filled) {
+            writeResult(result, "0");
             return kValidCall;
         }
-        kept = applyGroup(record->slots[row.second], argc, argv, 5);
+        filled = applyGroup(slotOf(record, static_cast<Kind>(static_cast<int>(first) + 1)), argc,
+                            argv, 5);
     }
-    if (row.install) row.install(record);
-    _ExpatResultInteger(result, kept);
+    installCallbacks(record, first);
+    writeResult(result, filled ? "3" : "0");
     return kValidCall;
 }
 
 } // namespace
+} // namespace quillmark
 
-#define QM_SETTER(name, which)                                                                     \
-    QM_EXPORT APIRET APIENTRY name(PCSZ, ULONG argc, PRXSTRING argv, PCSZ, PRXSTRING result) {     \
-        return runSetter(which, argc, argv, result);                                               \
+using namespace quillmark;
+
+#define QUILLMARK_SETTER_1(kind, setter)                                                           \
+    QUILLMARK_ENTRY(ExpatSet##setter) {                                                            \
+        return runSetter(Kind::kind, argc, argv, result);                                          \
     }
-
-QM_SETTER(ExpatSetElementHandler, kElement)
-QM_SETTER(ExpatSetCharacterDataHandler, kCharacterData)
-QM_SETTER(ExpatSetProcessingInstructionHandler, kProcessingInstruction)
-QM_SETTER(ExpatSetCommentHandler, kComment)
-QM_SETTER(ExpatSetDoctypeDeclHandler, kDoctypeDecl)
-QM_SETTER(ExpatSetCdataSectionHandler, kCdataSection)
-QM_SETTER(ExpatSetDefaultHandler, kDefault)
-QM_SETTER(ExpatSetDefaultHandlerExpand, kDefaultExpand)
-QM_SETTER(ExpatSetInternalParsedEntityDeclHandler, kInternalParsedEntityDecl)
-QM_SETTER(ExpatSetExternalParsedEntityDeclHandler, kExternalParsedEntityDecl)
-QM_SETTER(ExpatSetExternalEntityRefHandler, kExternalEntityRef)
-QM_SETTER(ExpatSetUnknownEncodingHandler, kUnknownEncoding)
-QM_SETTER(ExpatSetUnknownEncodingConverter, kUnknownEncodingConverter)
-QM_SETTER(ExpatSetNamespaceDeclHandler, kNamespaceDecl)
-QM_SETTER(ExpatSetUnparsedEntityDeclHandler, kUnparsedEntityDecl)
-QM_SETTER(ExpatSetNotationDeclHandler, kNotationDecl)
-QM_SETTER(ExpatSetNotStandaloneHandler, kNotStandalone)
+#define QUILLMARK_SETTER_2(kind, setter)
+#define QUILLMARK_SETTER(kind, setter, group, install, shape, result)                              \
+    QUILLMARK_SETTER_##group(kind, setter)
+QUILLMARK_EVENTS(QUILLMARK_SETTER)

@@ -1,30 +1,31 @@
-#include "package.h"
-
-#include "../parser/record.h"
+#include "frame.h"
 
 #include <cstdio>
 #include <mutex>
 #include <new>
-#include <unordered_set>
+#include <unordered_map>
+
+namespace quillmark {
 
 namespace {
 
-// Keeps the set's storage with the interpreter's allocator, like every other block.
+// The map's storage comes from the interpreter's allocator, like every other block.
 template <class T> struct RexxAllocator {
     using value_type = T;
     RexxAllocator() = default;
     template <class U> RexxAllocator(const RexxAllocator<U>&) {}
-    T* allocate(std::size_t n) { return _ExpatAllocArray<T>(n); }
-    void deallocate(T* p, std::size_t) { _ExpatFree(p); }
+    T* allocate(std::size_t n) { return allocateArray<T>(n); }
+    void deallocate(T* p, std::size_t) { release(p); }
     template <class U> bool operator==(const RexxAllocator<U>&) const { return true; }
 };
 
-using LiveSet = std::unordered_set<const void*, std::hash<const void*>, std::equal_to<const void*>,
-                                   RexxAllocator<const void*>>;
+using Objects = std::unordered_map<Handle, void*, std::hash<Handle>, std::equal_to<Handle>,
+                                   RexxAllocator<std::pair<const Handle, void*>>>;
 
 struct Registry {
     std::mutex lock;
-    LiveSet live;
+    Objects objects;
+    Handle issued = 0;
 };
 
 // Never destroyed: a handler may still run while the process exits.
@@ -34,38 +35,56 @@ Registry& registry() {
     return *instance;
 }
 
+// Handles are the issue numbers spread over the whole width by an odd multiplier (a
+// one-to-one map), so that a small number typed by mistake names nothing.
+constexpr Handle kSpread = static_cast<Handle>(0x9E3779B97F4A7C15ull);
+
 } // namespace
 
-void _ExpatAddLiveRecord(ParserRecord* record) {
+Handle registerObject(void* object) {
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.lock);
-    r.live.insert(record);
+    Handle handle;
+    do handle = ++r.issued * kSpread;
+    while (handle == 0);
+    r.objects.emplace(handle, object);
+    return handle;
 }
 
-void _ExpatRemoveLiveRecord(ParserRecord* record) {
+void unregisterObject(Handle handle) {
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.lock);
-    r.live.erase(record);
+    r.objects.erase(handle);
 }
 
-bool _ExpatIsLiveRecord(const void* record) {
-    if (!record) return false;
+void* objectOf(Handle handle) {
+    if (!handle) return nullptr;
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.lock);
-    return r.live.count(record) != 0;
+    auto it = r.objects.find(handle);
+    return it == r.objects.end() ? nullptr : it->second;
 }
 
-ParserRecord* _ExpatRecordFromArg(const RXSTRING& arg) {
-    if (!_ExpatNonEmpty(arg)) return nullptr;
-    // The handle is short; whatever follows the number is ignored, as sscanf would.
+void handleText(Handle handle, char (&text)[kHandleTextSize]) {
+    std::snprintf(text, sizeof text, kHandleFormat, reinterpret_cast<void*>(handle));
+}
+
+void writeHandle(PRXSTRING result, Handle handle) {
+    char text[kHandleTextSize];
+    handleText(handle, text);
+    writeResult(result, text);
+}
+
+Handle readHandle(const RXSTRING& a) {
+    if (!nonEmpty(a)) return 0;
     char text[64];
-    std::size_t n = _ExpatArgTextLength(arg);
+    std::size_t n = textLength(a);
     if (n >= sizeof text) n = sizeof text - 1;
-    for (std::size_t i = 0; i < n; ++i) text[i] = arg.strptr[i];
+    for (std::size_t i = 0; i < n; ++i) text[i] = a.strptr[i];
     text[n] = '\0';
-    void* address = nullptr;
-    if (std::sscanf(text, QM_HANDLE_FORMAT, &address) != 1) return nullptr;
-    if (!_ExpatIsLiveRecord(address)) return nullptr;
-    auto* record = static_cast<ParserRecord*>(address);
-    return record->freeing ? nullptr : record;
+    void* value = nullptr;
+    if (std::sscanf(text, kHandleFormat, &value) != 1) return 0;
+    return reinterpret_cast<Handle>(value);
 }
+
+} // namespace quillmark

@@ -1,77 +1,50 @@
 // Registration of the package's functions with the interpreter.
-#include "package.h"
+#include "frame.h"
+#include "functions.h"
 
+#include <cstring>
+
+namespace quillmark {
 namespace {
 
 constexpr const char* kLibraryName = "quillmark";
 
-// The functions a Rexx program calls, each registered under its own name, which is also the
-// name of its entry point. ExpatLoadFuncs registers them and is not in the table.
-constexpr const char* QuillmarkFuncTable[] = {
-    "ExpatDropFuncs",
-    "ExpatSetVariablePool",
-    "ExpatGetVariablePool",
-    "ExpatFreeVariablePool",
-    "ExpatParserCreate",
-    "ExpatParserCreateNS",
-    "ExpatExternalEntityParserCreate",
-    "ExpatParserFree",
-    "ExpatParse",
-    "ExpatSetElementHandler",
-    "ExpatSetCharacterDataHandler",
-    "ExpatSetProcessingInstructionHandler",
-    "ExpatSetCommentHandler",
-    "ExpatSetDoctypeDeclHandler",
-    "ExpatSetCdataSectionHandler",
-    "ExpatSetDefaultHandler",
-    "ExpatSetDefaultHandlerExpand",
-    "ExpatSetInternalParsedEntityDeclHandler",
-    "ExpatSetExternalParsedEntityDeclHandler",
-    "ExpatSetExternalEntityRefHandler",
-    "ExpatSetUnknownEncodingHandler",
-    "ExpatSetUnknownEncodingConverter",
-    "ExpatSetNamespaceDeclHandler",
-    "ExpatSetUnparsedEntityDeclHandler",
-    "ExpatSetNotationDeclHandler",
-    "ExpatSetNotStandaloneHandler",
-    "ExpatGetErrorCode",
-    "ExpatErrorString",
-    "ExpatGetCurrentByteIndex",
-    "ExpatGetCurrentLineNumber",
-    "ExpatGetCurrentColumnNumber",
-    "ExpatSetBase",
-    "ExpatGetBase",
-    "ExpatGetSpecifiedAttributeCount",
-    "ExpatGetIdAttributeIndex",
-    "ExpatGetCurrentByteCount",
-    "ExpatSetEncoding",
-    "ExpatSetParamEntityParsing",
-};
+#define QUILLMARK_NAME(name) #name,
+constexpr const char* kFunctions[] = {QUILLMARK_FUNCTIONS(QUILLMARK_NAME)};
+#undef QUILLMARK_NAME
+
+// ExpatLoadFuncs registers the others and stays registered itself.
+constexpr const char* const* kRegistered = kFunctions + 1;
+constexpr std::size_t kRegisteredCount = sizeof kFunctions / sizeof kFunctions[0] - 1;
 
 } // namespace
+} // namespace quillmark
 
-// Registers every function of the table. A name that is registered already (code 10, as when a
-// handler procedure runs the usual load lines again) counts as registered. When the library
-// name is not found because the program loaded the package by a path, the path the package
-// was loaded from is used instead. Any other refusal stops the loop and is the return code.
-QM_EXPORT APIRET APIENTRY ExpatLoadFuncs(PCSZ, ULONG, PRXSTRING, PCSZ, PRXSTRING result) {
+using namespace quillmark;
+
+// A name that is registered already (10, as when a handler procedure runs the usual load lines
+// again) counts as registered. When the library name is not found because the program loaded
+// the package by a path, the path the package was loaded from is used. Any other refusal stops
+// the loop and is the return code.
+QUILLMARK_ENTRY(ExpatLoadFuncs) {
     char path[4096];
     bool havePath = false;
-    for (const char* name : QuillmarkFuncTable) {
+    for (std::size_t i = 0; i < kRegisteredCount; ++i) {
+        const char* name = kRegistered[i];
         APIRET rc = RexxRegisterFunctionDll(name, kLibraryName, name);
         if (rc == RXFUNC_MODNOTFND) {
-            if (!havePath) havePath = _ExpatOwnLibraryPath(path, sizeof path);
+            if (!havePath) havePath = ownLibraryPath(path, sizeof path);
             if (havePath) rc = RexxRegisterFunctionDll(name, path, name);
         }
         if (rc != RXFUNC_OK && rc != RXFUNC_DEFINED) return rc;
     }
     // Left untouched, the caller's RESULT would be the interpreter's 256-byte buffer.
-    _ExpatResultEmpty(result);
-    return 0;
+    writeResult(result, "");
+    return kValidCall;
 }
 
-QM_EXPORT APIRET APIENTRY ExpatDropFuncs(PCSZ, ULONG, PRXSTRING, PCSZ, PRXSTRING result) {
-    for (const char* name : QuillmarkFuncTable) RexxDeregisterFunction(name);
-    _ExpatResultEmpty(result);
-    return 0;
+QUILLMARK_ENTRY(ExpatDropFuncs) {
+    for (std::size_t i = 0; i < kRegisteredCount; ++i) RexxDeregisterFunction(kRegistered[i]);
+    writeResult(result, "");
+    return kValidCall;
 }

@@ -1,32 +1,47 @@
 // Making, freeing and feeding parsers.
 #include "record.h"
 
-#include "../handlers/encoding.h"
-#include "../package/package.h"
-#include "../varpool/varpool.h"
+#include "../handlers/handler.h"
+#include "../package/functions.h"
+#include "../varpool/chain.h"
 
 #include <cstring>
 
-namespace {
+namespace quillmark {
 
-ParserRecord* newRecord(XML_Parser parser, ParserRecord* parent) {
-    auto* record = static_cast<ParserRecord*>(_ExpatAlloc(sizeof(ParserRecord)));
-    record->parser = parser;
-    for (auto& entry : record->encodingMap) entry = 0;
-    for (auto& slot : record->slots) slot = nullptr;
-    record->poolChain = nullptr;
-    record->parent = parent;
-    record->liveChildren = 0;
-    record->busy = 0;
-    record->freeing = false;
-    return record;
+ParserRecord* parserArgument(ULONG argc, const RXSTRING* argv, ULONG count,
+                             std::initializer_list<ArgTest> after) {
+    if (count == kAnyCount ? argc < 1 : argc != count) return nullptr;
+    ULONG n = 2;
+    for (ArgTest test : after) {
+        RXSTRING a = argument(argc, argv, n++);
+        if ((test == ArgTest::Given && !given(a)) || (test == ArgTest::NonEmpty && !nonEmpty(a)))
+            return nullptr;
+    }
+    auto* record = static_cast<ParserRecord*>(objectOf(readHandle(argv[0])));
+    return record && !record->freeing ? record : nullptr;
 }
 
-// Hands out a record for a parser Expat made, or "0" when it made none.
-void publish(ParserRecord* record, PRXSTRING result) {
-    XML_SetUserData(record->parser, record);
-    _ExpatAddLiveRecord(record);
-    _ExpatResultHandle(result, record);
+namespace {
+
+// Hands out a record for the parser Expat made, or "0" when it made none.
+APIRET publish(XML_Parser parser, ParserRecord* parent, PRXSTRING result) {
+    if (!parser) {
+        writeResult(result, "0");
+        return kValidCall;
+    }
+    auto* record = static_cast<ParserRecord*>(allocate(sizeof(ParserRecord)));
+    *record = ParserRecord{parser, 0, newHandlerTable(), nullptr, parent, 0, 0, false};
+    record->handle = registerObject(record);
+    XML_SetUserData(parser, record);
+    if (parent) {
+        copyHandlerTable(*parent->handlers, *record->handlers);
+        copyChain(parent->poolChain, &record->poolChain);
+        registerInheritedCallbacks(record);
+        ++parent->liveChildren;
+    }
+    writeHandle(result, record->handle);
+    return kValidCall;
 }
 
 // Raised around every Expat call that may run handlers, so that a handler procedure cannot
@@ -40,73 +55,53 @@ struct Busy {
 };
 
 } // namespace
+} // namespace quillmark
+
+using namespace quillmark;
 
 // Forms: () or (omitted): plain; (encoding): plain with an encoding; (encoding, omitted): the
 // same; (encoding, separator): namespace-aware, the separator's first character. A separator
 // whose first character is NUL is refused: Expat would fuse the URI and the local name.
-QM_EXPORT APIRET APIENTRY ExpatParserCreate(PCSZ, ULONG argc, PRXSTRING argv, PCSZ,
-                                            PRXSTRING result) {
-    RXSTRING encoding = _ExpatArg(argc, argv, 1);
-    RXSTRING separator = _ExpatArg(argc, argv, 2);
+QUILLMARK_ENTRY(ExpatParserCreate) {
+    RXSTRING encoding = argument(argc, argv, 1);
+    RXSTRING separator = argument(argc, argv, 2);
     bool namespaces = false;
-    if (argc == 0 || (argc == 1 && !_ExpatGiven(encoding))) {
-    } else if (argc == 1 && _ExpatNonEmpty(encoding)) {
-    } else if (argc == 2 && _ExpatNonEmpty(encoding) && !_ExpatGiven(separator)) {
-    } else if (argc == 2 && _ExpatNonEmpty(encoding) && _ExpatNonEmpty(separator) &&
+    if (argc == 0 || (argc == 1 && !given(encoding))) {
+    } else if (argc == 1 && nonEmpty(encoding)) {
+    } else if (argc == 2 && nonEmpty(encoding) && !given(separator)) {
+    } else if (argc == 2 && nonEmpty(encoding) && nonEmpty(separator) &&
                separator.strptr[0] != '\0') {
         namespaces = true;
     } else {
         return kInvalidCall;
     }
     ArgText name(encoding);
-    XML_Parser parser = namespaces ? XML_ParserCreateNS(name.text, separator.strptr[0])
-                                   : XML_ParserCreate(name.text);
-    if (!parser) {
-        _ExpatResultCString(result, "0");
-        return kValidCall;
-    }
-    publish(newRecord(parser, nullptr), result);
-    return kValidCall;
+    return publish(namespaces ? XML_ParserCreateNS(name.text, separator.strptr[0])
+                              : XML_ParserCreate(name.text),
+                   nullptr, result);
 }
 
 // The same function under its second name: the argument form, not the name, decides.
-QM_EXPORT APIRET APIENTRY ExpatParserCreateNS(PCSZ name, ULONG argc, PRXSTRING argv, PCSZ queue,
-                                              PRXSTRING result) {
-    return ExpatParserCreate(name, argc, argv, queue, result);
+QUILLMARK_ENTRY(ExpatParserCreateNS) {
+    return ExpatParserCreate(called, argc, argv, queue, result);
 }
 
 // The child gets deep copies of the parent's handler records and of its variable-pool chain,
 // and registers its own unknown-encoding data. An empty encoding means no override.
-QM_EXPORT APIRET APIENTRY ExpatExternalEntityParserCreate(PCSZ, ULONG argc, PRXSTRING argv, PCSZ,
-                                                          PRXSTRING result) {
-    if (!_ExpatArgsValid(argc, argv, 3, {ArgTest::NonEmpty, ArgTest::Given, ArgTest::Given}))
-        return kInvalidCall;
-    ParserRecord* parent = _ExpatRecordFromArg(argv[0]);
+QUILLMARK_ENTRY(ExpatExternalEntityParserCreate) {
+    ParserRecord* parent = parserArgument(argc, argv, 3, {ArgTest::Given, ArgTest::Given});
     if (!parent) return kInvalidCall;
     ArgText context(argv[1]);
     ArgText encoding(argv[2]);
-    XML_Parser parser = XML_ExternalEntityParserCreate(parent->parser, context.text,
-                                                       argv[2].strlength ? encoding.text : nullptr);
-    if (!parser) {
-        _ExpatResultCString(result, "0");
-        return kValidCall;
-    }
-    ParserRecord* child = newRecord(parser, parent);
-    for (int kind = 0; kind < kHandlerKinds; ++kind)
-        _ExpatCopyHandler(parent->slots[kind], child->slots[kind]);
-    _ExpatCopyVariablePool(parent->poolChain, &child->poolChain);
-    _ExpatRegisterUnknownEncoding(child);
-    ++parent->liveChildren;
-    publish(child, result);
-    return kValidCall;
+    return publish(
+        XML_ExternalEntityParserCreate(parent->parser, context.text, encoding.nonEmptyText()),
+        parent, result);
 }
 
-// Refused (40) while the parser is busy in Expat (from one of its own handler procedures) or
-// while external-entity parsers made from it are alive: Expat would use freed memory.
-QM_EXPORT APIRET APIENTRY ExpatParserFree(PCSZ, ULONG argc, PRXSTRING argv, PCSZ,
-                                          PRXSTRING result) {
-    if (!_ExpatArgsValid(argc, argv, 1, {ArgTest::NonEmpty})) return kInvalidCall;
-    ParserRecord* record = _ExpatRecordFromArg(argv[0]);
+// Refused while the parser is busy in Expat (from one of its own handler procedures) or while
+// external-entity parsers made from it are alive: Expat would use freed memory.
+QUILLMARK_ENTRY(ExpatParserFree) {
+    ParserRecord* record = parserArgument(argc, argv, 1);
     if (!record || record->busy || record->liveChildren) return kInvalidCall;
     // Expat may run the unknown-encoding release procedure while it frees the parser; the
     // record stays live for that, but answers no calls.
@@ -115,23 +110,21 @@ QM_EXPORT APIRET APIENTRY ExpatParserFree(PCSZ, ULONG argc, PRXSTRING argv, PCSZ
         Busy busy(record);
         XML_ParserFree(record->parser);
     }
-    _ExpatRemoveLiveRecord(record);
-    for (auto& slot : record->slots) _ExpatFreeHandler(slot);
-    _ExpatFreeRexxVariablePool(&record->poolChain);
+    unregisterObject(record->handle);
+    freeHandlerTable(record->handlers);
+    freeChain(&record->poolChain);
     if (record->parent) --record->parent->liveChildren;
-    _ExpatFree(record);
-    _ExpatResultEmpty(result);
+    release(record);
+    writeResult(result, "");
     return kValidCall;
 }
 
 // The piece is copied once, into Expat's own buffer. Argument 3 omitted, empty or 0 makes it
 // the last piece.
-QM_EXPORT APIRET APIENTRY ExpatParse(PCSZ, ULONG argc, PRXSTRING argv, PCSZ, PRXSTRING result) {
-    if (!_ExpatArgsValid(argc, argv, 3, {ArgTest::NonEmpty, ArgTest::Given, ArgTest::Any}))
-        return kInvalidCall;
-    ParserRecord* record = _ExpatRecordFromArg(argv[0]);
+QUILLMARK_ENTRY(ExpatParse) {
+    ParserRecord* record = parserArgument(argc, argv, 3, {ArgTest::Given, ArgTest::Any});
     if (!record || record->busy) return kInvalidCall;
-    const bool last = !_ExpatNonEmpty(argv[2]) || _ExpatArgNumber(argv[2]) == 0;
+    const bool last = !nonEmpty(argv[2]) || argumentNumber(argv[2]) == 0;
     Busy busy(record);
     const char* text = argv[1].strptr;
     std::size_t left = argv[1].strlength;
@@ -145,7 +138,7 @@ QM_EXPORT APIRET APIENTRY ExpatParse(PCSZ, ULONG argc, PRXSTRING argv, PCSZ, PRX
         if (!buffer) {
             // Out of memory only when Expat says so; otherwise (a piece after the last one) the
             // error stays with the parser for ExpatGetErrorCode.
-            if (XML_GetErrorCode(record->parser) == XML_ERROR_NO_MEMORY) _ExpatOutOfMemory();
+            if (XML_GetErrorCode(record->parser) == XML_ERROR_NO_MEMORY) outOfMemory();
             status = XML_STATUS_ERROR;
             break;
         }
@@ -154,6 +147,6 @@ QM_EXPORT APIRET APIENTRY ExpatParse(PCSZ, ULONG argc, PRXSTRING argv, PCSZ, PRX
         left -= static_cast<std::size_t>(n);
         status = XML_ParseBuffer(record->parser, n, last && left == 0);
     }
-    _ExpatResultInteger(result, status);
+    writeInteger(result, status);
     return kValidCall;
 }

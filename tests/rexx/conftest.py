@@ -11,6 +11,7 @@ the test.
 
 import os
 import pathlib
+import re
 import subprocess
 
 import pytest
@@ -19,6 +20,9 @@ BUILD_DIR = pathlib.Path(os.environ.get("QUILLMARK_BUILD_DIR", pathlib.Path(__fi
 SOURCE_DIR = pathlib.Path(__file__).parents[2]
 VALGRIND = os.environ.get("QUILLMARK_VALGRIND") == "1"
 SUPPRESSIONS = SOURCE_DIR / "tests" / "valgrind.supp"
+
+# The package's functions, from the one list in package/functions.h; ExpatLoadFuncs first.
+FUNCTIONS = re.findall(r"X\((Expat\w+)\)", (SOURCE_DIR / "package" / "functions.h").read_text())
 
 PROLOGUE = """options NOEXT_COMMANDS_AS_FUNCS
 call RxFuncAdd 'ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs'

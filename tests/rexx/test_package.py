@@ -4,28 +4,18 @@ import subprocess
 
 import pytest
 
-from conftest import BUILD_DIR
+from conftest import BUILD_DIR, FUNCTIONS
 
-FUNCTIONS = """ExpatDropFuncs ExpatSetVariablePool ExpatGetVariablePool ExpatFreeVariablePool
-ExpatParserCreate ExpatParserCreateNS ExpatExternalEntityParserCreate ExpatParserFree ExpatParse
-ExpatSetElementHandler ExpatSetCharacterDataHandler ExpatSetProcessingInstructionHandler
-ExpatSetCommentHandler ExpatSetDoctypeDeclHandler ExpatSetCdataSectionHandler
-ExpatSetDefaultHandler ExpatSetDefaultHandlerExpand ExpatSetInternalParsedEntityDeclHandler
-ExpatSetExternalParsedEntityDeclHandler ExpatSetExternalEntityRefHandler
-ExpatSetUnknownEncodingHandler ExpatSetUnknownEncodingConverter ExpatSetNamespaceDeclHandler
-ExpatSetUnparsedEntityDeclHandler ExpatSetNotationDeclHandler ExpatSetNotStandaloneHandler
-ExpatGetErrorCode ExpatErrorString ExpatGetCurrentByteIndex ExpatGetCurrentLineNumber
-ExpatGetCurrentColumnNumber ExpatSetBase ExpatGetBase ExpatGetSpecifiedAttributeCount
-ExpatGetIdAttributeIndex ExpatGetCurrentByteCount ExpatSetEncoding
-ExpatSetParamEntityParsing""".split()
+# What ExpatLoadFuncs registers: every function but itself.
+REGISTERED = FUNCTIONS[1:]
 
 
 def test_exports_exactly_the_entry_points():
     out = subprocess.run(["nm", "-D", "--defined-only", str(BUILD_DIR / "libquillmark.so")],
                          capture_output=True, text=True, check=True).stdout
     exported = sorted(line.split()[-1] for line in out.splitlines() if line.strip())
-    assert len(FUNCTIONS) == 38
-    assert exported == sorted(FUNCTIONS + ["ExpatLoadFuncs"])
+    assert FUNCTIONS[0] == "ExpatLoadFuncs" and len(FUNCTIONS) == 39
+    assert exported == sorted(FUNCTIONS)
 
 
 # Every way Regina finds the package must register all 38 functions.
@@ -39,7 +29,7 @@ def test_loads_and_registers_every_function(rexx, how):
         env["LD_LIBRARY_PATH"] = str(BUILD_DIR)
     if how == "file-path":
         library = f"'{BUILD_DIR}/libquillmark.so'"
-    names = " ".join(FUNCTIONS)
+    names = " ".join(REGISTERED)
     lines = rexx.ok(f"""
 call RxFuncAdd 'ExpatLoadFuncs', {library}, 'ExpatLoadFuncs'
 call ExpatLoadFuncs

@@ -2,12 +2,13 @@
 // Expat refuses scalars above U+FFFF from a converter, so only here can the bridge's answer for
 // them be seen.
 #include "../../handlers/encoding.h"
-#include "../../package/package.h"
 #include "../../parser/record.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+
+using namespace quillmark;
 
 namespace {
 
@@ -15,19 +16,21 @@ namespace {
 struct ConvertRecord {
     ParserRecord record{};
     explicit ConvertRecord(const std::string& source) {
-        for (int i = 0; i < 256; ++i) record.encodingMap[i] = i;
-        record.encodingMap[0xA0] = -4;
-        _ExpatSetHandler(record.slots[UnknownEncodingConvert], source.size(), source.data(), 0,
-                         nullptr, 1, "1");
-        _ExpatAddLiveRecord(&record);
+        record.handlers = newHandlerTable();
+        for (int i = 0; i < 256; ++i) record.handlers->encodingMap[i] = i;
+        record.handlers->encodingMap[0xA0] = -4;
+        setHandler(record.handlers->slots[static_cast<int>(Kind::UnknownEncodingConvert)],
+                   RXSTRING{source.size(), const_cast<char*>(source.data())}, RXSTRING{0, nullptr},
+                   RXSTRING{1, const_cast<char*>("1")});
+        record.handle = registerObject(&record);
     }
     ConvertRecord(const ConvertRecord&) = delete;
     ConvertRecord& operator=(const ConvertRecord&) = delete;
     ~ConvertRecord() {
-        _ExpatRemoveLiveRecord(&record);
-        for (auto& slot : record.slots) _ExpatFreeHandler(slot);
+        unregisterObject(record.handle);
+        freeHandlerTable(record.handlers);
     }
-    int convert(const char* sequence) { return _ExpatUnknownEncodingConvert(&record, sequence); }
+    int convert(const char* sequence) { return convertSequence(&record, sequence); }
 };
 
 TEST(ConvertBridge, AnswersEveryScalarFromTheReturnedString) {
@@ -87,7 +90,7 @@ TEST(ConvertBridge, AnswersMalformedWithoutRunningWhatCannotRun) {
     EXPECT_EQ(failing.convert(sequence), -1);
     // A record that is not live.
     ParserRecord dead{};
-    EXPECT_EQ(_ExpatUnknownEncodingConvert(&dead, sequence), -1);
+    EXPECT_EQ(convertSequence(&dead, sequence), -1);
 }
 
 } // namespace

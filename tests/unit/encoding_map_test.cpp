@@ -83,7 +83,7 @@ TEST(EncodingMap, ReadsItemsInByteOrder) {
     for (const MapCase& c : mapCases()) {
         std::int32_t map[256];
         std::memset(map, 0x5a, sizeof map); // every entry must be written
-        _ExpatReadEncodingMap(c.text.data(), c.length, map);
+        quillmark::readEncodingMap(c.text.data(), c.length, map);
         expectMap(map, c);
     }
 }
@@ -91,7 +91,7 @@ TEST(EncodingMap, ReadsItemsInByteOrder) {
 TEST(EncodingMap, NullTextIsTheIdentity) {
     std::int32_t map[256];
     std::memset(map, 0x5a, sizeof map);
-    _ExpatReadEncodingMap(nullptr, 40, map);
+    quillmark::readEncodingMap(nullptr, 40, map);
     expectMap(map, MapCase{"null", "", 0, {}});
 }
 
@@ -103,7 +103,7 @@ TEST(EncodingMap, ReadsOnlyWithinItsBlock) {
         std::size_t n = std::strlen(s);
         std::vector<char> block(s, s + n);
         std::int32_t map[256];
-        _ExpatReadEncodingMap(block.data(), block.size(), map);
+        quillmark::readEncodingMap(block.data(), block.size(), map);
         std::string text(s);
         EXPECT_EQ(map[0], text == "-" ? 0 : std::stoi(text, nullptr, 0)) << s;
         EXPECT_EQ(map[1], 1) << s;

@@ -1,7 +1,8 @@
 // Helpers for in-process tests: arguments and results as the interpreter passes them.
 #pragma once
 
-#include "../../package/package.h"
+#include "../../package/frame.h"
+#include "../../package/functions.h"
 
 #include <cstring>
 #include <string>
@@ -52,16 +53,3 @@ using EntryPoint = APIRET APIENTRY(PCSZ, ULONG, PRXSTRING, PCSZ, PRXSTRING);
 inline APIRET call(EntryPoint* fn, Args args, Result& result) {
     return fn("F", args.count(), args.data(), "SESSION", &result.rx);
 }
-
-#define QM_ENTRY(name) extern "C" EntryPoint name;
-QM_ENTRY(ExpatParserCreate)
-QM_ENTRY(ExpatParserFree)
-QM_ENTRY(ExpatParse)
-QM_ENTRY(ExpatGetBase)
-QM_ENTRY(ExpatSetBase)
-QM_ENTRY(ExpatErrorString)
-QM_ENTRY(ExpatGetErrorCode)
-QM_ENTRY(ExpatSetCommentHandler)
-QM_ENTRY(ExpatLoadFuncs)
-QM_ENTRY(ExpatDropFuncs)
-#undef QM_ENTRY

@@ -56,29 +56,33 @@ TEST(Memory, FailedReleaseIsReportedAndTheWorkGoesOn) {
     }
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(f.text(), "");
-    // The handler's procedure name, source text, pair and record, the live-set entry and the
-    // parser record: one line each.
+    // The handler's procedure name, source text, pair and record, the handler table, the
+    // handle's entry and the parser record: one line each.
     std::size_t lines = 0;
     for (std::size_t at = err.find("Quillmark: de-allocating memory failed\n");
          at != std::string::npos; at = err.find("Quillmark: de-allocating memory failed\n", at + 1))
         ++lines;
-    EXPECT_EQ(lines, 6u) << err;
+    EXPECT_EQ(lines, 7u) << err;
     // The parser is gone all the same.
     Result again;
     EXPECT_EQ(call(ExpatParserFree, {handle.c_str()}, again), 40u);
 }
 
-TEST(Memory, BaseWithoutMemoryAnswersNoTextAndGoesOn) {
+TEST(MemoryDeathTest, ALongResultWithoutMemoryEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     Result p;
     call(ExpatParserCreate, {}, p);
     std::string handle = p.text();
-    Result r;
-    failAllocationAfter = 0;
-    APIRET rc = call(ExpatGetBase, {handle.c_str()}, r);
-    failAllocationAfter = -1;
-    EXPECT_EQ(rc, 0u);
-    EXPECT_EQ(r.rx.strptr, nullptr);
-    EXPECT_EQ(r.rx.strlength, 0u);
+    std::string base(300, 'b');
+    Result set;
+    call(ExpatSetBase, {handle.c_str(), base.c_str()}, set);
+    EXPECT_EXIT(
+        {
+            failAllocationAfter = 0;
+            Result r;
+            call(ExpatGetBase, {handle.c_str()}, r);
+        },
+        testing::ExitedWithCode(1), "^Quillmark: insufficient memory\n$");
     Result f;
     call(ExpatParserFree, {handle.c_str()}, f);
 }

@@ -4,17 +4,35 @@
 
 #include <gtest/gtest.h>
 
+using namespace quillmark;
+
 namespace {
 
 struct Slot {
-    HandlerSlot slot = nullptr;
-    ~Slot() { _ExpatFreeHandler(slot); }
+    HandlerRecord* slot = nullptr;
+    ~Slot() { clearHandler(slot); }
 };
 
-int set(Slot& s, const std::string& procedure, const char* environment, const char* type) {
-    return _ExpatSetHandler(s.slot, procedure.size(), procedure.data(),
-                            environment ? std::strlen(environment) : 0, environment,
-                            type ? std::strlen(type) : 0, type);
+RXSTRING rx(const char* text) {
+    return text ? RXSTRING{std::strlen(text), const_cast<char*>(text)} : RXSTRING{0, nullptr};
+}
+
+void set(Slot& s, const std::string& procedure, const char* environment, const char* type) {
+    setHandler(s.slot, RXSTRING{procedure.size(), const_cast<char*>(procedure.data())},
+               rx(environment), rx(type));
+}
+
+// Copies one record the way a new external-entity parser gets its parent's.
+void copy(const Slot& from, Slot& to) {
+    HandlerTable* source = newHandlerTable();
+    HandlerTable* destination = newHandlerTable();
+    source->slots[0] = from.slot;
+    destination->slots[0] = to.slot;
+    copyHandlerTable(*source, *destination);
+    to.slot = destination->slots[0];
+    source->slots[0] = destination->slots[0] = nullptr;
+    freeHandlerTable(source);
+    freeHandlerTable(destination);
 }
 
 enum Mode { External, Macro, Instore };
@@ -38,7 +56,7 @@ TEST(HandlerRecords, InvocationTypeSelectsTheMode) {
     };
     for (const Case& c : cases) {
         Slot s;
-        EXPECT_EQ(set(s, "say 'hi'", nullptr, c.type), 3);
+        set(s, "say 'hi'", nullptr, c.type);
         EXPECT_EQ(modeOf(s.slot), c.mode) << (c.type ? c.type : "(null)");
     }
 }
@@ -76,47 +94,48 @@ TEST(HandlerRecords, SettingTwiceKeepsOneRecordAndReleasesTheOld) {
     set(s, "two", "ENV", nullptr);
     EXPECT_STREQ(s.slot->procedure, "two");
     EXPECT_EQ(s.slot->instore, nullptr);
-    EXPECT_EQ(_ExpatFreeHandler(s.slot), 0);
+    clearHandler(s.slot);
     EXPECT_EQ(s.slot, nullptr);
-    EXPECT_EQ(_ExpatFreeHandler(s.slot), 0); // an empty slot stays empty
+    clearHandler(s.slot); // an empty slot stays empty
+    EXPECT_EQ(s.slot, nullptr);
 }
 
 TEST(HandlerRecords, CopiesAreDeepAndKeepTheBinaryImage) {
-    Slot source, copy;
+    Slot source, copy_;
     set(source, "say 'hi'", "SYSTEM", "1");
     // An image as the interpreter leaves it: binary, with NULs inside.
     const char image[] = {'R', '\0', 'x', '\0', 'y'};
-    source.slot->instore->image.strptr = _ExpatCopyBytes(image, sizeof image);
+    source.slot->instore->image.strptr = copyBytes(image, sizeof image);
     source.slot->instore->image.strlength = sizeof image;
-    EXPECT_EQ(_ExpatCopyHandler(source.slot, copy.slot), 0);
-    ASSERT_NE(copy.slot, nullptr);
-    EXPECT_NE(copy.slot, source.slot);
-    EXPECT_NE(copy.slot->procedure, source.slot->procedure);
-    EXPECT_STREQ(copy.slot->environment, "SYSTEM");
-    EXPECT_NE(copy.slot->instore, source.slot->instore);
-    EXPECT_EQ(copy.slot->instore->image.strlength, sizeof image);
-    EXPECT_EQ(std::memcmp(copy.slot->instore->image.strptr, image, sizeof image), 0);
-    EXPECT_STREQ(copy.slot->instore->source.strptr, "say 'hi'");
+    copy(source, copy_);
+    ASSERT_NE(copy_.slot, nullptr);
+    EXPECT_NE(copy_.slot, source.slot);
+    EXPECT_NE(copy_.slot->procedure, source.slot->procedure);
+    EXPECT_STREQ(copy_.slot->environment, "SYSTEM");
+    EXPECT_NE(copy_.slot->instore, source.slot->instore);
+    EXPECT_EQ(copy_.slot->instore->image.strlength, sizeof image);
+    EXPECT_EQ(std::memcmp(copy_.slot->instore->image.strptr, image, sizeof image), 0);
+    EXPECT_STREQ(copy_.slot->instore->source.strptr, "say 'hi'");
     // Releasing either leaves the other intact.
-    _ExpatFreeHandler(source.slot);
-    EXPECT_STREQ(copy.slot->instore->source.strptr, "say 'hi'");
+    clearHandler(source.slot);
+    EXPECT_STREQ(copy_.slot->instore->source.strptr, "say 'hi'");
 }
 
 TEST(HandlerRecords, CopyingAnEmptySlotEmptiesTheDestination) {
-    Slot copy;
-    set(copy, "old", nullptr, nullptr);
-    EXPECT_EQ(_ExpatCopyHandler(nullptr, copy.slot), 0);
-    EXPECT_EQ(copy.slot, nullptr);
+    Slot empty, copy_;
+    set(copy_, "old", nullptr, nullptr);
+    copy(empty, copy_);
+    EXPECT_EQ(copy_.slot, nullptr);
 }
 
 TEST(HandlerRecords, MacroSpaceCopyHasTwoEmptyStrings) {
-    Slot source, copy;
+    Slot source, copy_;
     set(source, "proc", nullptr, "MACRO");
-    _ExpatCopyHandler(source.slot, copy.slot);
-    ASSERT_NE(copy.slot->instore, nullptr);
-    EXPECT_EQ(copy.slot->instore->source.strptr, nullptr);
-    EXPECT_EQ(copy.slot->instore->image.strptr, nullptr);
-    EXPECT_STREQ(copy.slot->procedure, "proc");
+    copy(source, copy_);
+    ASSERT_NE(copy_.slot->instore, nullptr);
+    EXPECT_EQ(copy_.slot->instore->source.strptr, nullptr);
+    EXPECT_EQ(copy_.slot->instore->image.strptr, nullptr);
+    EXPECT_STREQ(copy_.slot->procedure, "proc");
 }
 
 TEST(HandlerRecords, ARunningRecordIsReleasedWhenItsCallReturns) {
@@ -124,9 +143,9 @@ TEST(HandlerRecords, ARunningRecordIsReleasedWhenItsCallReturns) {
     set(s, "x", nullptr, nullptr);
     HandlerRecord* record = s.slot;
     record->running = 1; // as during its RexxStart call
-    EXPECT_EQ(_ExpatFreeHandler(s.slot), 0);
+    clearHandler(s.slot);
     EXPECT_EQ(s.slot, nullptr);
     EXPECT_TRUE(record->detached);
     record->running = 0;
-    _ExpatReleaseHandler(record); // what the invocation does when the call returns
+    letGo(record); // what the invocation does when the call returns
 }

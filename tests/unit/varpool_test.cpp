@@ -10,10 +10,6 @@
 
 using namespace quillmark_test;
 
-extern "C" EntryPoint ExpatSetVariablePool;
-extern "C" EntryPoint ExpatGetVariablePool;
-extern "C" EntryPoint ExpatFreeVariablePool;
-
 namespace {
 
 struct Parser {
