@@ -16,6 +16,8 @@ struct PoolRequest {
     // The interpreter refused the name when it was fetched, so no value was captured: the
     // assignment is left to fail the same way rather than drop or blank a variable.
     bool rejected;
+    // A compound variable whose tail is empty: the interpreter lists it under its stem's name.
+    bool emptyTail;
 };
 
 PoolRequest* requestOf(SHVBLOCK* block) {
@@ -49,8 +51,9 @@ ULONG poolCall(SHVBLOCK& b) {
 }
 
 // The interpreter refuses a direct name whose tail has characters a symbol may not hold
-// (xml:lang, a b, a NUL). Such a variable is assigned symbolically, STEM.T with T holding the
-// tail; T is a program variable that is saved first and restored (or dropped) afterwards.
+// (xml:lang, a b, a NUL), and takes STEM. for the stem, not for the compound variable with an
+// empty tail. Such a variable is assigned symbolically, STEM.T with T holding the tail; T is a
+// program variable that is saved first and restored (or dropped) afterwards.
 void assignThroughTail(SHVBLOCK& b) {
     static constexpr char kTemp[] = "QUILLMARK_TAIL_";
     constexpr std::size_t kTempLength = sizeof kTemp - 1;
@@ -60,7 +63,6 @@ void assignThroughTail(SHVBLOCK& b) {
     if (!dot) return;
     const std::size_t stemLength =
         static_cast<std::size_t>(static_cast<const char*>(dot) - name) + 1;
-    if (stemLength == length) return;
 
     SHVBLOCK saved{};
     saved.shvname = rxstring(kTempLength, const_cast<char*>(kTemp));
@@ -100,6 +102,32 @@ void assignThroughTail(SHVBLOCK& b) {
     poolCall(restore);
     release(saved.shvvalue.strptr);
     b.shvret = assign.shvret;
+}
+
+bool sameName(const SHVBLOCK& a, const SHVBLOCK& b) {
+    return a.shvname.strlength == b.shvname.strlength &&
+           std::memcmp(a.shvname.strptr, b.shvname.strptr, a.shvname.strlength) == 0;
+}
+
+// Regina lists a stem's compound variables before the stem, and the stem itself only when it
+// has a value. So an entry named STEM. is a compound variable with an empty tail when another
+// entry of that name follows it, or when the stem has no value.
+void markEmptyTails(SHVBLOCK* head) {
+    for (SHVBLOCK* b = head; b; b = b->shvnext) {
+        if (!isStem(*b)) continue;
+        bool later = false;
+        for (SHVBLOCK* c = b->shvnext; c && !later; c = c->shvnext) later = sameName(*b, *c);
+        if (!later) {
+            SHVBLOCK stem{};
+            stem.shvname = b->shvname;
+            stem.shvnamelen = b->shvnamelen;
+            stem.shvcode = RXSHV_FETCH;
+            poolCall(stem);
+            release(stem.shvvalue.strptr);
+            later = (stem.shvret & RXSHV_NEWV) != 0;
+        }
+        requestOf(b)->emptyTail = later;
+    }
 }
 
 } // namespace
@@ -146,6 +174,7 @@ ULONG captureAll(SHVBLOCK** head) {
             release(request->block.shvname.strptr);
             release(request->block.shvvalue.strptr);
             release(request);
+            markEmptyTails(*head);
             return combined;
         }
         *insertion = &request->block;
@@ -173,30 +202,35 @@ ULONG captureNames(SHVBLOCK** head, const RXSTRING* names, ULONG count) {
 
 // Stems go first, since assigning a stem resets its tails; the blocks are relinked in that order
 // for the one call and get their chain links back afterwards. Variables that were unset when
-// fetched are dropped; odd tails the interpreter refuses as direct names follow through
-// QUILLMARK_TAIL_.
+// fetched are dropped. Compound variables with an empty tail, and odd tails the interpreter
+// refuses as direct names, follow through QUILLMARK_TAIL_.
 ULONG assignChain(SHVBLOCK* head) {
     std::size_t count = 0;
     for (SHVBLOCK* b = head; b; b = b->shvnext) ++count;
     auto* runOrder = count ? allocateArray<SHVBLOCK*>(2 * count) : nullptr;
     SHVBLOCK** chainNext = runOrder + count;
-    std::size_t n = 0;
+    std::size_t direct = 0;
     for (bool stems : {true, false})
         for (SHVBLOCK* b = head; b; b = b->shvnext)
-            if (isStem(*b) == stems) runOrder[n++] = b;
+            if (!requestOf(b)->emptyTail && isStem(*b) == stems) runOrder[direct++] = b;
+    std::size_t n = direct;
+    for (SHVBLOCK* b = head; b; b = b->shvnext)
+        if (requestOf(b)->emptyTail) runOrder[n++] = b;
     for (std::size_t i = 0; i < count; ++i) {
         SHVBLOCK* b = runOrder[i];
         chainNext[i] = b->shvnext;
         b->shvcode = requestOf(b)->unset ? RXSHV_DROPV : RXSHV_SET;
-        b->shvnext = i + 1 < count ? runOrder[i + 1] : nullptr;
+        b->shvnext = i + 1 < direct ? runOrder[i + 1] : nullptr;
     }
-    ULONG rc = RexxVariablePool(count ? runOrder[0] : nullptr);
+    ULONG rc = RexxVariablePool(direct ? runOrder[0] : nullptr);
     for (std::size_t i = 0; i < count; ++i) runOrder[i]->shvnext = chainNext[i];
     if (count && rc != RXSHV_NOAVL) {
         ULONG combined = 0;
         for (std::size_t i = 0; i < count; ++i) {
             SHVBLOCK& b = *runOrder[i];
-            if ((b.shvret & RXSHV_BADN) && !requestOf(&b)->rejected) assignThroughTail(b);
+            const PoolRequest& request = *requestOf(&b);
+            if (request.emptyTail || ((b.shvret & RXSHV_BADN) && !request.rejected))
+                assignThroughTail(b);
             combined |= b.shvret;
         }
         rc = combined;

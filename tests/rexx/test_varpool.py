@@ -95,6 +95,30 @@ return ExpatSetVariablePool(arg(1))
     assert lines == ["set 2", "get 1"] + POOL_LINES + ["parse 1"]
 
 
+# A compound variable with an empty tail is listed under the stem's own name: it must arrive
+# as that compound, not as the stem (which would give every unset tail its value).
+@pytest.mark.parametrize("pool,report,expected", [
+    ("e = ''; s.e = 'x'; s.a = 'one'", "say s.e'|'s.a'|'s.zz'|'symbol('s.')", "x|one|S.ZZ|LIT"),
+    ("e = ''; s. = 'dflt'; s.e = 'x'; s.a = 'one'", "say s.e'|'s.a'|'s.zz'|'s.",
+     "x|one|dflt|dflt"),
+    ("s. = 'dflt'; s.a = 'one'", "e = ''; say s.e'|'s.a'|'s.zz", "dflt|one|dflt"),
+    ("e = ''; t.e = 'only'", "say t.e'|'t.zz", "only|T.ZZ"),
+], ids=["no-default", "with-default", "stem-only", "only-the-empty-tail"])
+def test_empty_tail_arrives_as_a_compound_variable(rexx, pool, report, expected):
+    lines = rexx.ok(f"""
+p = ExpatParserCreate()
+say 'set' capture(p)
+{on_start(rexx, "instore", "e = ''; " + report)}
+call ExpatParse p, '<a/>', 0
+call ExpatParserFree p
+exit
+capture: procedure
+{pool}
+return ExpatSetVariablePool(arg(1))
+""")
+    assert lines == ["set 2", "get 1", expected]
+
+
 # The odd tails are assigned through QUILLMARK_TAIL_; the program's own variable of that name
 # must come out as it went in: captured from main, set in the handler, or not there at all.
 @pytest.mark.parametrize("in_main,in_handler,expected", [
