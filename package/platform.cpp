@@ -43,8 +43,28 @@ bool runOnNewThread(void (*fn)(void*), void* arg) {
 #endif
 }
 
+namespace {
+const int anchor = 0; // an address inside the package
+} // namespace
+
+void keepLoaded() {
+    // The first caller pins the module; every later one finds it done.
+    static const bool pinned = [] {
+#if defined(_WIN32)
+        HMODULE module = nullptr;
+        return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                      GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                  reinterpret_cast<LPCSTR>(&anchor), &module) != 0;
+#else
+        Dl_info info;
+        return dladdr(&anchor, &info) && info.dli_fname &&
+               dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+#endif
+    }();
+    (void)pinned;
+}
+
 bool ownLibraryPath(char* buffer, std::size_t size) {
-    static const int anchor = 0;
 #if defined(_WIN32)
     HMODULE module = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |

@@ -32,4 +32,8 @@ bool runOnNewThread(void (*fn)(void*), void* arg);
 // given one instead of the library name. False when unknown.
 bool ownLibraryPath(char* buffer, std::size_t size);
 
+// Keeps the package loaded until the process ends, even when the interpreter is told to drop
+// it while a handler runs inside one of its functions.
+void keepLoaded();
+
 } // namespace quillmark

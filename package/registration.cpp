@@ -27,6 +27,7 @@ using namespace quillmark;
 // the package by a path, the path the package was loaded from is used. Any other refusal stops
 // the loop and is the return code.
 QUILLMARK_ENTRY(ExpatLoadFuncs) {
+    keepLoaded();
     char path[4096];
     bool havePath = false;
     for (std::size_t i = 0; i < kRegisteredCount; ++i) {

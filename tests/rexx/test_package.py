@@ -4,7 +4,7 @@ import subprocess
 
 import pytest
 
-from conftest import BUILD_DIR, FUNCTIONS
+from conftest import BUILD_DIR, FUNCTIONS, rexx_string
 
 # What ExpatLoadFuncs registers: every function but itself.
 REGISTERED = FUNCTIONS[1:]
@@ -80,6 +80,25 @@ p = ExpatParserCreate()
 say left(p, 2) ExpatParserFree(p)
 """)
     assert lines == ["drop 0", "ERROR 43", "1 0", "0x "]
+
+
+# Dropping the package's functions while a handler runs makes Regina unload the library; the
+# package must stay loaded while its code is on the stack.
+@pytest.mark.parametrize("in_program,in_handler", [
+    ("call RxFuncDrop 'ExpatLoadFuncs'", "call ExpatDropFuncs"),
+    ("", "call ExpatDropFuncs; call RxFuncDrop 'ExpatLoadFuncs'"),
+])
+def test_dropping_the_functions_during_a_parse(rexx, in_program, in_handler):
+    handler = rexx_string(f"say 'start' arg(2); {in_handler}")
+    run = rexx(f"""
+p = ExpatParserCreate()
+call ExpatSetElementHandler p, {handler}, , 1
+{in_program}
+say 'parse' ExpatParse(p, '<a><b/></a>', 0)
+say 'alive'
+""")
+    assert run.returncode == 0, run
+    assert run.lines == ["start a", "start b", "parse 1", "alive"]
 
 
 # (call, valid?) for each function with one argument too many or too few, omitted where a
