@@ -11,6 +11,8 @@ namespace quillmark {
 
 ParserRecord* parserArgument(ULONG argc, const RXSTRING* argv, ULONG count,
                              std::initializer_list<ArgTest> after) {
+    // Handlers run inside these calls: the package must outlive a handler that drops it.
+    keepLoaded();
     if (count == kAnyCount ? argc < 1 : argc != count) return nullptr;
     ULONG n = 2;
     for (ArgTest test : after) {
@@ -31,7 +33,7 @@ APIRET publish(XML_Parser parser, ParserRecord* parent, PRXSTRING result) {
         return kValidCall;
     }
     auto* record = static_cast<ParserRecord*>(allocate(sizeof(ParserRecord)));
-    *record = ParserRecord{parser, 0, newHandlerTable(), nullptr, parent, 0, 0, false};
+    *record = ParserRecord{parser, 0, newHandlerTable(), nullptr, parent, 0, 0, false, false};
     record->handle = registerObject(record);
     XML_SetUserData(parser, record);
     if (parent) {
@@ -60,8 +62,9 @@ struct Busy {
 using namespace quillmark;
 
 // Forms: () or (omitted): plain; (encoding): plain with an encoding; (encoding, omitted): the
-// same; (encoding, separator): namespace-aware, the separator's first character. A separator
-// whose first character is NUL is refused: Expat would fuse the URI and the local name.
+// same; (encoding, separator): namespace-aware, the separator's first character, where an
+// empty or omitted encoding means none. A separator whose first character is NUL is refused:
+// Expat would fuse the URI and the local name.
 QUILLMARK_ENTRY(ExpatParserCreate) {
     RXSTRING encoding = argument(argc, argv, 1);
     RXSTRING separator = argument(argc, argv, 2);
@@ -69,14 +72,13 @@ QUILLMARK_ENTRY(ExpatParserCreate) {
     if (argc == 0 || (argc == 1 && !given(encoding))) {
     } else if (argc == 1 && nonEmpty(encoding)) {
     } else if (argc == 2 && nonEmpty(encoding) && !given(separator)) {
-    } else if (argc == 2 && nonEmpty(encoding) && nonEmpty(separator) &&
-               separator.strptr[0] != '\0') {
+    } else if (argc == 2 && nonEmpty(separator) && separator.strptr[0] != '\0') {
         namespaces = true;
     } else {
         return kInvalidCall;
     }
     ArgText name(encoding);
-    return publish(namespaces ? XML_ParserCreateNS(name.text, separator.strptr[0])
+    return publish(namespaces ? XML_ParserCreateNS(name.nonEmptyText(), separator.strptr[0])
                               : XML_ParserCreate(name.text),
                    nullptr, result);
 }

@@ -30,14 +30,48 @@ call ExpatParserFree p
     ("ExpatParserCreateNS('UTF-8')", ["start x:a", "parse 1"]),  # the name does not decide
     ("ExpatParserCreateNS('UTF-8', '^')", ["start urn:u^a", "parse 1"]),
     ("ExpatParserCreate('')", ["ERROR 40"]),
-    ("ExpatParserCreate(, '|')", ["ERROR 40"]),
-    ("ExpatParserCreate('', '|')", ["ERROR 40"]),
+    # with a separator, an empty or omitted encoding means no override
+    ("ExpatParserCreate(, '|')", ["start urn:u|a", "parse 1"]),
+    ("ExpatParserCreate('', '|')", ["start urn:u|a", "parse 1"]),
     ("ExpatParserCreate('UTF-8', '')", ["ERROR 40"]),
     ("ExpatParserCreate('UTF-8', '00'x)", ["ERROR 40"]),  # would fuse URI and local name
     ("ExpatParserCreate('UTF-8', '|', 'x')", ["ERROR 40"]),
 ])
 def test_creation_forms(rexx, create, expected):
     assert element_names(rexx, create) == expected
+
+
+@pytest.mark.parametrize("create,parsed", [
+    ("ExpatParserCreate('', ':')", True),
+    ("ExpatParserCreate(, ':')", True),
+    ("ExpatParserCreate('UTF-8', ':')", False),  # forcing UTF-8 breaks the Latin-1 bytes
+])
+def test_namespace_parser_reads_the_declared_encoding(rexx, create, parsed):
+    doc = "'<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a xmlns=\"urn:u\" t=\"' || 'e9'x || '\"/>'"
+    lines = rexx.ok(f"""
+p = {create}
+call ExpatSetElementHandler p, {rexx_string("say 'start' arg(2) c2x(arg(4))")}, , 1
+say 'parse' ExpatParse(p, {doc}, 0)
+call ExpatParserFree p
+""")
+    assert lines == (["start urn:u:a C3A9", "parse 1"] if parsed else ["parse 0"])
+
+
+def test_a_freed_parsers_handle_never_names_a_new_parser(rexx):
+    lines = rexx.ok(f"""
+old = ExpatParserCreate()
+call ExpatParserFree old
+do i = 1 to 50
+  new.i = ExpatParserCreate()
+  call ExpatSetElementHandler new.i, {rexx_string("say 'new parser ran'")}, , 1
+  if new.i == old then say 'same handle'
+end
+say try('ExpatParse(old, "<a/>", 0)') try('ExpatGetErrorCode(old)') try('ExpatParserFree(old)')
+do i = 1 to 50
+  call ExpatParserFree new.i
+end
+""")
+    assert lines == ["ERROR 40 ERROR 40 ERROR 40"]
 
 
 def test_unknown_encoding_name_fails_at_parse_time(rexx):
