@@ -19,8 +19,9 @@ constexpr std::uint32_t kMaxArguments = 32;
 
 // Regina 3.6 ends the process (SIGSEGV, on every thread and at top level) when it tokenises
 // in-store source without a single clause: nothing but blanks, line ends, semicolons,
-// continuation commas and comments. Such a handler runs nothing, so the image of a lone NOP
-// stands in for it. Anything this scan cannot place is left for the interpreter to judge.
+// continuation commas and comments, after a first line that starts with #! (which Regina
+// skips up to its line end). Such a handler runs nothing, so the image of a lone NOP stands in
+// for it. Anything this scan cannot place is left for the interpreter to judge.
 bool holdsNoClause(const RXSTRING& source) {
     const char* s = source.strptr;
     const std::size_t n = source.strlength;
@@ -28,6 +29,8 @@ bool holdsNoClause(const RXSTRING& source) {
         return i + 1 < n && s[i] == a && s[i + 1] == b;
     };
     std::size_t i = 0;
+    if (at(0, '#', '!'))
+        while (i < n && s[i] != '\n' && s[i] != '\r') ++i;
     while (i < n) {
         if (std::strchr(" \t\n\r\f\v;,\x1a", s[i]) && s[i] != '\0') {
             ++i;
@@ -234,6 +237,16 @@ void callProcedure(HandlerRecord* handler, Arguments& args, Call& call) {
     if (call.code != 0) reportFailedRun(call.code);
 }
 
+// Expat's answer: any non-zero whole number lets the parse go on. It is read from the returned
+// string, since the return code the interpreter reports keeps only 16 bits; a string that is no
+// whole number leaves the return code.
+int answerOf(const Call& call) {
+    long long value;
+    if (call.result.strptr && readWholeNumber(call.result.strptr, call.result.strlength, &value))
+        return value != 0;
+    return call.returnCode;
+}
+
 void releaseCall(Call& call) {
     if (call.result.strptr && call.result.strptr != call.preset) release(call.result.strptr);
     release(call.preset);
@@ -254,7 +267,10 @@ Outcome runEvent(ParserRecord* record, Kind kind, const Value* values, std::uint
     buildArguments(record, values, count, args);
     Call call;
     ++handler->running;
+    const bool wasInStartTag = record->inStartTag;
+    record->inStartTag = kind == Kind::StartElement;
     callProcedure(handler, args, call);
+    record->inStartTag = wasInStartTag;
     Outcome outcome{true, call.code == 0, 0};
     // After a failed run the result is whatever the interpreter left: it is not read.
     if (outcome.clean) {
@@ -264,7 +280,7 @@ Outcome runEvent(ParserRecord* record, Kind kind, const Value* values, std::uint
             if (hasResult) XML_DefaultCurrent(record->parser);
             break;
         case ResultUse::Answer:
-            outcome.answer = call.returnCode;
+            outcome.answer = answerOf(call);
             break;
         case ResultUse::Ignored:
             break;

@@ -20,7 +20,7 @@ template <class Answer>
 APIRET query(ULONG argc, const RXSTRING* argv, PRXSTRING result, Answer ask) {
     ParserRecord* record = parserArgument(argc, argv, 1);
     if (!record) return kInvalidCall;
-    writeInteger(result, static_cast<long long>(ask(record->parser)));
+    writeInteger(result, static_cast<long long>(ask(record)));
     return kValidCall;
 }
 
@@ -31,16 +31,28 @@ using namespace quillmark;
 
 #define QUILLMARK_QUERY(name, call)                                                                \
     QUILLMARK_ENTRY(name) {                                                                        \
-        return query(argc, argv, result, [](XML_Parser p) { return call(p); });                    \
+        return query(argc, argv, result, [](ParserRecord* r) { return call(r->parser); });         \
     }
 
 QUILLMARK_QUERY(ExpatGetErrorCode, XML_GetErrorCode)
 QUILLMARK_QUERY(ExpatGetCurrentByteIndex, XML_GetCurrentByteIndex)
 QUILLMARK_QUERY(ExpatGetCurrentLineNumber, XML_GetCurrentLineNumber)
 QUILLMARK_QUERY(ExpatGetCurrentColumnNumber, XML_GetCurrentColumnNumber)
-QUILLMARK_QUERY(ExpatGetSpecifiedAttributeCount, XML_GetSpecifiedAttributeCount)
-QUILLMARK_QUERY(ExpatGetIdAttributeIndex, XML_GetIdAttributeIndex)
 QUILLMARK_QUERY(ExpatGetCurrentByteCount, XML_GetCurrentByteCount)
+
+// Expat's counts belong to the start tag being reported; anywhere else they are undefined, and
+// the answers are 0 attributes and no ID attribute.
+QUILLMARK_ENTRY(ExpatGetSpecifiedAttributeCount) {
+    return query(argc, argv, result, [](ParserRecord* r) {
+        return r->inStartTag ? XML_GetSpecifiedAttributeCount(r->parser) : 0;
+    });
+}
+
+QUILLMARK_ENTRY(ExpatGetIdAttributeIndex) {
+    return query(argc, argv, result, [](ParserRecord* r) {
+        return r->inStartTag ? XML_GetIdAttributeIndex(r->parser) : -1;
+    });
+}
 
 // Takes an error code, not a handle. A code without a message answers the empty text.
 QUILLMARK_ENTRY(ExpatErrorString) {

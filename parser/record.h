@@ -21,6 +21,8 @@ struct ParserRecord {
     unsigned liveChildren; // external-entity parsers made from this one and not yet freed
     unsigned busy;         // depth of Expat calls in progress on this parser
     bool freeing;          // ExpatParserFree is releasing the Expat parser
+    // A start-element procedure is running: Expat's attribute counts are defined.
+    bool inStartTag;
 };
 
 // Any count of arguments from one on.

@@ -180,6 +180,30 @@ call ExpatParserFree p
     assert not any(line in ("dexpand <a>", "dexpand </a>") for line in lines[:-len(tags) - 1])
 
 
+# The Default procedure that receives the markup of an event replaces or removes the handler
+# whose procedure passed it on; that handler's record is still in use until the pass-on ends.
+@pytest.mark.parametrize("setter,call", [
+    ("ExpatSetElementHandler p, {h}, , 1", "call ExpatSetElementHandler arg(1)"),
+    ("ExpatSetElementHandler p, {h}, , 1",
+     "call ExpatSetElementHandler arg(1), copies('nop;', 50), , 1"),
+    ("ExpatSetCharacterDataHandler p, {h}, , 1", "call ExpatSetCharacterDataHandler arg(1)"),
+    ("ExpatSetProcessingInstructionHandler p, {h}, , 1",
+     "call ExpatSetProcessingInstructionHandler arg(1), 'say 1', , 1"),
+])
+def test_default_procedure_replacing_the_handler_that_passed_markup(rexx, setter, call):
+    default = rexx_string(f"say 'default' arg(2); {call}")
+    run = rexx(f"""
+p = ExpatParserCreate()
+call ExpatSetDefaultHandler p, {default}, , 1
+call {setter.format(h=rexx_string("return copies('r', 300)"))}
+say 'parse' ExpatParse(p, '<a>t<?p?></a>', 0)
+call ExpatParserFree p
+""", valgrind=True)
+    assert run.returncode == 0, run
+    assert run.lines[-1] == "parse 1"
+    assert run.lines[0] in ("default <a>", "default t", "default <?p?>")
+
+
 ENTITY_HANDLER = """parse arg h, context, base, system
 c = ExpatExternalEntityParserCreate(h, context, '')
 ok = ExpatParse(c, charin(system, 1, chars(system)), 0)
@@ -232,6 +256,37 @@ call ExpatParserFree p
 """)
     assert lines == (["asked", "parse 1"] if parsed else
                      ["asked", "parse 0", "document is not standalone"])
+
+
+ANSWERING = {
+    "not-standalone": ("ExpatSetNotStandaloneHandler",
+                       '<?xml version="1.0" standalone="no"?><!DOCTYPE a SYSTEM "a.dtd"><a/>',
+                       "document is not standalone"),
+    "external-entity-ref": ("ExpatSetExternalEntityRefHandler",
+                            '<!DOCTYPE a [<!ENTITY e SYSTEM "e.xml">]><a>&e;</a>',
+                            "error in processing external entity reference"),
+}
+
+
+# The answer is read from the returned string: numbers whose low 16 bits are all zero are no
+# refusal.
+@pytest.mark.parametrize("kind", list(ANSWERING))
+@pytest.mark.parametrize("result,parsed", [
+    ("return 65536", True), ("return 131072", True), ("return -65536", True),
+    ("return 4294967296", True), ("return '1E5'", True), ("return ' 2 '", True),
+    ("return 0", False), ("return '0.0'", False), ("return '-0'", False),
+])
+def test_answers_are_read_from_the_returned_string(rexx, kind, result, parsed):
+    setter, doc, message = ANSWERING[kind]
+    lines = rexx.ok(f"""
+p = ExpatParserCreate()
+call {setter} p, {rexx_string(result)}, , 1
+ok = ExpatParse(p, {rq(doc)}, 0)
+say 'parse' ok
+if \\ok then say ExpatErrorString(ExpatGetErrorCode(p))
+call ExpatParserFree p
+""")
+    assert lines == (["parse 1"] if parsed else ["parse 0", message])
 
 
 @pytest.mark.parametrize("setter,doc", [
@@ -296,6 +351,15 @@ say 'alive'
     ("'-- a line comment'", []),
     ("'/* c */ -- d' || '0a'x || ';'", []),
     ("'/* unmatched'", ["Quillmark (Error -6): rexx interpreter error"] * 2),
+    # Regina skips a first line that starts with #!, up to its line end.
+    ("'#!'", []),
+    ("'#!/bin/sh'", []),
+    ("'#! say hi'", []),
+    ("'#!' || '0a0a'x", []),
+    ("'#!' || '0a'x || '/* c */'", []),
+    ("'#!' || '0a'x || ';'", []),
+    ("'#!' || '0d'x", []),
+    ("'#!/usr/bin/regina' || '0d0a'x || '  ' || '0d0a'x", []),
 ])
 def test_in_store_source_without_clauses_runs_nothing(rexx, source, errors):
     # Regina crashes when it tokenises in-store source that holds no clause.
@@ -313,6 +377,19 @@ say 'alive'
     assert run.returncode == 0, run
     assert run.lines == ["pi one", "parse 1", "pi two", "copy 1", "alive"]
     assert [e for e in run.errors if e.startswith("Quillmark")] == errors + errors[:1]
+
+
+@pytest.mark.parametrize("first_line", ["#!/bin/sh", "#! say 'never'", "#!"])
+@pytest.mark.parametrize("line_end", ["0a", "0d", "0d0a"])
+def test_in_store_source_after_a_shebang_line_runs(rexx, first_line, line_end):
+    source = f"{rq(first_line)} || '{line_end}'x || \"say 'comment' arg(2)\""
+    lines = rexx.ok(f"""
+p = ExpatParserCreate()
+call ExpatSetCommentHandler p, {source}, , 1
+say 'parse' ExpatParse(p, '<a><!--1--></a>', 0)
+call ExpatParserFree p
+""")
+    assert lines == ["comment 1", "parse 1"]
 
 
 # ---- long attribute lists -------------------------------------------------------------------

@@ -63,6 +63,22 @@ call ExpatParserFree p
                      f"e 3 19 {second_e} 4 0 -1 4", "1"]
 
 
+def test_attribute_queries_outside_a_start_tag(rexx):
+    # Expat leaves these undefined outside a start tag; the package answers -1 and 0 there.
+    report = "say arg(2) ExpatGetIdAttributeIndex(arg(1)) ExpatGetSpecifiedAttributeCount(arg(1))"
+    run = rexx(f"""
+p = ExpatParserCreate()
+say 'new' ExpatGetIdAttributeIndex(p) ExpatGetSpecifiedAttributeCount(p)
+call ExpatSetCommentHandler p, {rexx_string(report)}, , 1
+call ExpatSetElementHandler p, {rexx_string("nop")}, , 1, {rexx_string(report)}, , 1
+say ExpatParse(p, '<!DOCTYPE a [<!ATTLIST a id ID #IMPLIED>]><!--before--><a id="i" x="1"><!--in--></a>', 0)
+say 'after' ExpatGetIdAttributeIndex(p) ExpatGetSpecifiedAttributeCount(p)
+call ExpatParserFree p
+""", valgrind=True)
+    assert run.returncode == 0, run
+    assert run.lines == ["new -1 0", "before -1 0", "in -1 0", "a -1 0", "1", "after -1 0"]
+
+
 @pytest.mark.parametrize("mode,standalone_external_read", [
     ("'XML_PARAM_ENTITY_PARSING_NEVER'", False),
     ("'XML_PARAM_ENTITY_PARSING_ALWAYS'", True),
