@@ -14,17 +14,17 @@ ParserRecord* recordOf(void* userData) {
 }
 
 template <std::size_t N> Outcome dispatch(void* userData, Kind kind, const Value (&values)[N]) {
-    return runEvent(recordOf(userData), kind, values, N);
+    return dispatchEvent(recordOf(userData), kind, values, N);
 }
 
 // ---- the argument shapes --------------------------------------------------------------------
 
 template <Kind K> void XMLCALL bare(void* userData) {
-    runEvent(recordOf(userData), K, nullptr, 0);
+    dispatchEvent(recordOf(userData), K, nullptr, 0);
 }
 
 template <Kind K> int XMLCALL bareAnswer(void* userData) {
-    return runEvent(recordOf(userData), K, nullptr, 0).answer;
+    return dispatchEvent(recordOf(userData), K, nullptr, 0).answer;
 }
 
 template <Kind K> void XMLCALL text1(void* userData, const XML_Char* a) {
@@ -64,7 +64,7 @@ void XMLCALL startTag(void* userData, const XML_Char* name, const XML_Char** att
     Value* values = n + 1 <= 32 ? local : allocateArray<Value>(n + 1);
     values[0] = valueOf(name);
     for (std::uint32_t i = 0; i < n; ++i) values[i + 1] = valueOf(attributes[i]);
-    runEvent(record, K, values, n + 1);
+    dispatchEvent(record, K, values, n + 1);
     if (values != local) release(values);
 }
 

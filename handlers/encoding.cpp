@@ -36,6 +36,13 @@ ParserRecord* liveRecord(void* data, Kind kind) {
     return record && objectOf(record->handle) == record && slotOf(record, kind) ? record : nullptr;
 }
 
+// Expat waits for these answers, so the procedures run while it does, labels too. A run that
+// fails stops the parse; so does a label that freed the parser while Expat waited.
+bool answered(ParserRecord* record, const Outcome& outcome) {
+    if (!outcome.clean || record->freeRequested) stopParse(record, XML_ERROR_ABORTED, nullptr);
+    return outcome.clean && !record->freeRequested;
+}
+
 struct Description {
     bool nonEmpty;
     std::int32_t map[256];
@@ -69,7 +76,8 @@ int XMLCALL describe(void* data, const XML_Char* name, XML_Encoding* info) {
     if (!record) return 0;
     Value values[] = {valueOf(name)};
     Description description{false, {}};
-    if (!runEvent(record, Kind::UnknownEncoding, values, 1, readMap, &description).clean) return 0;
+    if (!answered(record, runNow(record, Kind::UnknownEncoding, values, 1, readMap, &description)))
+        return 0;
     for (int i = 0; i < 256; ++i)
         info->map[i] = record->handlers->encodingMap[i] = description.map[i];
     info->data = record;
@@ -82,7 +90,7 @@ int XMLCALL describe(void* data, const XML_Char* name, XML_Encoding* info) {
 // parser; calls on the handle answer 40 then.
 void XMLCALL releaseEncoding(void* data) {
     ParserRecord* record = liveRecord(data, Kind::UnknownEncodingRelease);
-    if (record) runEvent(record, Kind::UnknownEncodingRelease, nullptr, 0);
+    if (record) answered(record, runNow(record, Kind::UnknownEncodingRelease, nullptr, 0));
 }
 
 } // namespace
@@ -98,7 +106,8 @@ int XMLCALL convertSequence(void* data, const char* bytes) {
     if (entry > -2 || entry < -4) return -1;
     Value values[] = {Value{bytes, static_cast<std::size_t>(-entry)}};
     Scalar scalar{-1};
-    if (!runEvent(record, Kind::UnknownEncodingConvert, values, 1, readScalar, &scalar).clean)
+    if (!answered(record,
+                  runNow(record, Kind::UnknownEncodingConvert, values, 1, readScalar, &scalar)))
         return -1;
     if (scalar.value < INT_MIN || scalar.value > INT_MAX) return -1;
     return static_cast<int>(scalar.value);

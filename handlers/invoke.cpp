@@ -1,10 +1,10 @@
-// Running a handler procedure for one event: its arguments, the interpreter call, what its
-// result does, and the release of everything the call needed.
+// Running one procedure: its arguments, the interpreter call its mode asks for, and what its
+// result says.
 #include "handler.h"
 
+#include "../package/helper.h"
 #include "../parser/record.h"
 
-#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -12,170 +12,78 @@ namespace quillmark {
 
 namespace {
 
-// Regina's RexxStart takes at most this many arguments.
+// Regina's RexxStart and RexxCallBack take at most this many arguments.
 constexpr std::uint32_t kMaxArguments = 32;
 
-// ---- tokenising in-store source --------------------------------------------------------------
+// True on a helper thread while it runs the package's own work and no procedure: the only
+// place where a program of its own may start at top level.
+thread_local bool tAtTopLevel = false;
 
-// Regina 3.6 ends the process (SIGSEGV, on every thread and at top level) when it tokenises
-// in-store source without a single clause: nothing but blanks, line ends, semicolons,
-// continuation commas and comments, after a first line that starts with #! (which Regina
-// skips up to its line end). Such a handler runs nothing, so the image of a lone NOP stands in
-// for it. Anything this scan cannot place is left for the interpreter to judge.
-bool holdsNoClause(const RXSTRING& source) {
-    const char* s = source.strptr;
-    const std::size_t n = source.strlength;
-    auto at = [&](std::size_t i, char a, char b) {
-        return i + 1 < n && s[i] == a && s[i + 1] == b;
-    };
-    std::size_t i = 0;
-    if (at(0, '#', '!'))
-        while (i < n && s[i] != '\n' && s[i] != '\r') ++i;
-    while (i < n) {
-        if (std::strchr(" \t\n\r\f\v;,\x1a", s[i]) && s[i] != '\0') {
-            ++i;
-        } else if (at(i, '-', '-')) {
-            while (i < n && s[i] != '\n') ++i;
-        } else if (at(i, '/', '*')) {
-            int depth = 0; // comments nest
-            do {
-                if (at(i, '/', '*')) {
-                    ++depth;
-                    i += 2;
-                } else if (at(i, '*', '/')) {
-                    --depth;
-                    i += 2;
-                } else {
-                    ++i;
-                }
-            } while (depth > 0 && i < n);
-            if (depth > 0) return false; // unmatched: the interpreter reports it
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
-struct TokeniseJob {
-    RXSTRING source;   // what is tokenised
-    InstorePair* pair; // receives the image
-    long code;
+// While a procedure runs on this thread, it is no longer at top level.
+struct InProcedure {
+    bool saved;
+    InProcedure() : saved(tAtTopLevel) { tAtTopLevel = false; }
+    InProcedure(const InProcedure&) = delete;
+    InProcedure& operator=(const InProcedure&) = delete;
+    ~InProcedure() { tAtTopLevel = saved; }
 };
 
-// Tokenising without running: the initialisation exit refuses to start the program once the
-// interpreter has tokenised it, and the trace output of that refusal ("Error 48 ...") is
-// swallowed. Errors found while tokenising are still reported by the interpreter as usual.
-constexpr const char* kTokeniseExit = "QuillmarkTokenise";
-thread_local bool tTokenised = false;
+thread_local PCSZ tQueue = nullptr;
 
-LONG APIENTRY tokeniseExit(LONG function, LONG, PEXIT) {
-    if (function == RXINI) {
-        tTokenised = true;
-        return RXEXIT_RAISE_ERROR;
-    }
-    return function == RXSIO && tTokenised ? RXEXIT_HANDLED : RXEXIT_NOT_HANDLED;
-}
+// ---- arguments --------------------------------------------------------------------------------
 
-// Runs on a thread of its own: a parse-time error met by a nested RexxStart would end the
-// whole process, while a thread with its own interpreter instance gets an error code.
-void tokenise(void* p) {
-    auto* job = static_cast<TokeniseJob*>(p);
-    RexxRegisterExitExe(kTokeniseExit, tokeniseExit, nullptr);
-    RXSYSEXIT exits[3] = {{const_cast<char*>(kTokeniseExit), RXINI},
-                          {const_cast<char*>(kTokeniseExit), RXSIO},
-                          {nullptr, RXENDLST}};
-    RXSTRING instore[2] = {job->source, {0, nullptr}};
-    RXSTRING result{0, nullptr};
-    SHORT rc = 0;
-    tTokenised = false;
-    job->code = static_cast<LONG>(
-        RexxStart(0, nullptr, "", instore, nullptr, RXSUBROUTINE, exits, &rc, &result));
-    release(result.strptr);
-    if (tTokenised && instore[1].strptr) {
-        job->pair->image = instore[1];
-        job->code = 0;
-    } else {
-        release(instore[1].strptr);
-        if (job->code == 0) job->code = -64; // nothing usable came back
-    }
-}
-
-// Makes sure an in-store record carries a tokenised image (or its tokenising error), so that
-// the interpreter never has to tokenise source inside a nested call.
-void prepareInstore(HandlerRecord* record) {
-    InstorePair* pair = record->instore;
-    if (!pair || !pair->source.strptr || pair->image.strptr || record->tokeniseError) return;
-    static char standIn[] = "nop";
-    TokeniseJob job{pair->source, pair, 0};
-    if (holdsNoClause(pair->source)) job.source = rxstring(sizeof standIn - 1, standIn);
-    // Without a thread the interpreter tokenises the source itself when it runs it (which a
-    // source without clauses does not survive).
-    if (runOnNewThread(tokenise, &job) && job.code != 0) record->tokeniseError = job.code;
-}
-
-// ---- arguments -------------------------------------------------------------------------------
-
+// The handle and the values, pointing at the values' own memory: the interpreter copies them.
+// A start tag with more attributes than the arguments hold also has every value after the
+// element name for the ATTRIBUTE. stem.
 struct Arguments {
+    char handle[kHandleTextSize];
     RXSTRING list[kMaxArguments];
     std::uint32_t count;
-    // Start tags with more attributes than the arguments hold: every value after the element
-    // name, for the ATTRIBUTE. stem.
     const Value* overflow;
     std::uint32_t overflowCount;
+    std::size_t bytes; // what the interpreter copies
 };
 
-// The handle, then the values, each copied with a NUL after it.
-void buildArguments(ParserRecord* record, const Value* values, std::uint32_t count,
+void buildArguments(const ParserRecord* record, const Value* values, std::uint32_t count,
                     Arguments& args) {
-    char handle[kHandleTextSize];
-    handleText(record->handle, handle);
+    handleText(record->handle, args.handle);
     const std::uint32_t total = count + 1;
     args.count = total < kMaxArguments ? total : kMaxArguments;
-    args.list[0] = rxstring(std::strlen(handle), copyBytes(handle, std::strlen(handle)));
+    args.list[0] = rxstring(std::strlen(args.handle), args.handle);
+    args.bytes = args.list[0].strlength;
     for (std::uint32_t i = 1; i < args.count; ++i) {
         const Value& v = values[i - 1];
         args.list[i] =
-            v.text ? rxstring(v.length, copyBytes(v.text, v.length)) : RXSTRING{0, nullptr};
+            v.text ? rxstring(v.length, const_cast<char*>(v.text)) : RXSTRING{0, nullptr};
+        args.bytes += v.length;
     }
     args.overflow = total > kMaxArguments ? values + 1 : nullptr;
     args.overflowCount = total > kMaxArguments ? count - 1 : 0;
 }
 
-void releaseArguments(Arguments& args) {
-    for (std::uint32_t i = 0; i < args.count; ++i) release(args.list[i].strptr);
-}
-
-// ---- the ATTRIBUTE. stem ----------------------------------------------------------------------
-
-constexpr const char* kAttributeExit = "QuillmarkAttributes";
-
-// What the initialisation exit hands to the procedure about to start. Each call that names the
-// exit sets it just before; nested calls save and restore it.
-thread_local const Arguments* tPendingStem = nullptr;
-
-// Runs before the procedure's first instruction, with its variable pool available: sets
-// ATTRIBUTE.0 to the number of entries and ATTRIBUTE.1 ... ATTRIBUTE.n to the entries.
-LONG APIENTRY attributeInitExit(LONG function, LONG subfunction, PEXIT) {
-    if (function != RXINI || subfunction != RXINIEXT || !tPendingStem) return RXEXIT_NOT_HANDLED;
-    const Arguments& args = *tPendingStem;
-    tPendingStem = nullptr;
-    const std::uint32_t blocks = args.overflowCount + 1;
+// ATTRIBUTE.0 the number of entries, ATTRIBUTE.1 ... ATTRIBUTE.n the entries, in the variables of
+// the program running on this thread; what the stem held before is dropped.
+void assignAttributeStem(const Value* values, std::uint32_t count) {
+    const std::uint32_t blocks = count + 2;
     constexpr std::size_t kNameSize = sizeof "ATTRIBUTE.4294967295";
     auto* chain = allocateArray<SHVBLOCK>(blocks);
     auto* names = allocateArray<char>(blocks * kNameSize);
     char countText[16];
-    int countLength = std::snprintf(countText, sizeof countText, "%u", args.overflowCount);
+    int countLength = std::snprintf(countText, sizeof countText, "%u", count);
     for (std::uint32_t i = 0; i < blocks; ++i) {
         char* name = names + i * kNameSize;
-        int n = std::snprintf(name, kNameSize, "ATTRIBUTE.%u", i);
+        int n = i == 0 ? std::snprintf(name, kNameSize, "ATTRIBUTE.")
+                       : std::snprintf(name, kNameSize, "ATTRIBUTE.%u", i - 1);
         SHVBLOCK& b = chain[i];
         std::memset(&b, 0, sizeof b);
         b.shvnext = i + 1 < blocks ? &chain[i + 1] : nullptr;
         b.shvname = rxstring(static_cast<std::size_t>(n), name);
         b.shvnamelen = static_cast<ULONG>(n);
-        Value v =
-            i == 0 ? Value{countText, static_cast<std::size_t>(countLength)} : args.overflow[i - 1];
+        if (i == 0) {
+            b.shvcode = RXSHV_DROPV;
+            continue;
+        }
+        Value v = i == 1 ? Value{countText, static_cast<std::size_t>(countLength)} : values[i - 2];
         b.shvvalue = rxstring(v.length, const_cast<char*>(v.text));
         b.shvvaluelen = static_cast<ULONG>(v.length);
         b.shvcode = RXSHV_SET;
@@ -183,115 +91,222 @@ LONG APIENTRY attributeInitExit(LONG function, LONG subfunction, PEXIT) {
     RexxVariablePool(chain);
     release(names);
     release(chain);
+}
+
+// ---- results
+// -------------------------------------------------------------------------------------
+
+// Expat's answer: any non-zero whole number lets the parse go on. It is read from the returned
+// string, since the return code the interpreter reports keeps only 16 bits; a string that is
+// no whole number leaves the return code.
+int answerOf(const RXSTRING& result, SHORT returnCode) {
+    long long value;
+    if (result.strptr && readWholeNumber(result.strptr, result.strlength, &value))
+        return value != 0;
+    return returnCode;
+}
+
+void readResult(Outcome& outcome, const RXSTRING& result, SHORT returnCode, ResultReader reader,
+                void* context) {
+    outcome.hasResult = result.strptr && result.strlength;
+    outcome.answer = answerOf(result, returnCode);
+    if (reader) reader(result, returnCode, context);
+}
+
+// One line per failed run, with the handler's kind and name (a label or program name; in-store
+// source is too long to show).
+void reportFailedRun(long code, Kind kind, Mode mode, const char* name) {
+    const char* what = code < 0 ? "rexx interpreter error" : "can't find/load Interpreter";
+    if (mode == Mode::Instore)
+        diagnose(" (Error %d): %s (%s handler, in-store)", static_cast<int>(code), what,
+                 eventInfo(kind).name);
+    else
+        diagnose(" (Error %d): %s (%s handler \"%.200s\")", static_cast<int>(code), what,
+                 eventInfo(kind).name, name);
+}
+
+// Rexx's error for a label that cannot be found.
+constexpr long kLabelNotFound = -16;
+// No helper thread could be started: the interpreter cannot be started for the procedure.
+constexpr long kNoHelper = RX_DIDNT_START;
+
+struct Run {
+    ParserRecord* record;
+    HandlerRecord* handler;
+    Kind kind;
+    const Value* values;
+    std::uint32_t count;
+    ResultReader reader;
+    void* readerContext;
+    Outcome outcome;
+};
+
+// ---- labels ------------------------------------------------------------------------------------
+
+// On the thread of the program the label belongs to. The record is not touched after the call:
+// the label may free it, or never return (an EXIT, or an error the program traps).
+void runLabel(void* context) {
+    Run& run = *static_cast<Run*>(context);
+    // Kept for the report: a setter the label calls may release the record.
+    char label[256];
+    std::snprintf(label, sizeof label, "%s", run.handler->procedure);
+    if (run.handler->checkedIn != parseCall() || !parseCall()) {
+        run.handler->grouped = labelStandsInAGroup(label);
+        run.handler->checkedIn = parseCall();
+    }
+    long code = 0;
+    if (run.handler->grouped) {
+        code = kLabelNotFound;
+    } else {
+        Arguments args;
+        buildArguments(run.record, run.values, run.count, args);
+        if (args.overflow) assignAttributeStem(args.overflow, args.overflowCount);
+        RXSTRING result{0, nullptr};
+        SHORT returnCode = 0;
+        APIRET rc =
+            RexxCallBack(label, static_cast<LONG>(args.count), args.list, &returnCode, &result);
+        if (rc == RX_CB_BADN)
+            code = kLabelNotFound;
+        else if (rc != 0)
+            code = static_cast<long>(rc);
+        else
+            readResult(run.outcome, result, returnCode, run.reader, run.readerContext);
+        release(result.strptr);
+    }
+    run.outcome.clean = code == 0;
+    if (code) reportFailedRun(code, run.kind, Mode::Label, label);
+}
+
+// ---- programs of their own --------------------------------------------------------------------
+
+constexpr const char* kAttributeExit = "QuillmarkAttributes";
+thread_local const Arguments* tPendingStem = nullptr;
+
+// Runs before the procedure's first instruction, with its variable pool available.
+LONG APIENTRY attributeInitExit(LONG function, LONG subfunction, PEXIT) {
+    if (function != RXINI || subfunction != RXINIEXT || !tPendingStem) return RXEXIT_NOT_HANDLED;
+    const Arguments& args = *tPendingStem;
+    tPendingStem = nullptr;
+    assignAttributeStem(args.overflow, args.overflowCount);
     return RXEXIT_HANDLED;
 }
 
-// Exit registrations, like function registrations, belong to the thread's interpreter.
-void registerAttributeExit() {
-    thread_local bool registered = false;
-    if (registered) return;
+// Exits, like functions, are registered with the thread's interpreter instance.
+void registerAttributeExit(unsigned instance) {
+    thread_local unsigned registered = ~0u;
+    if (registered == instance) return;
     RexxRegisterExitExe(kAttributeExit, attributeInitExit, nullptr);
-    registered = true;
+    registered = instance;
 }
 
-// ---- the call ---------------------------------------------------------------------------------
-
-struct Call {
-    long code; // what the interpreter answered: 0 when the procedure ran
-    SHORT returnCode;
-    char* preset;
-    RXSTRING result;
-};
-
-void reportFailedRun(long code) {
-    diagnose(" (Error %d): %s", static_cast<int>(code),
-             code < 0 ? "rexx interpreter error" : "can't find/load Interpreter");
+// Regina deletes the environment a RexxStart names when the call returns; its own environments
+// then stay gone for the next procedure of this instance.
+bool reginasEnvironment(const char* name) {
+    static constexpr const char* kNames[] = {"COMMAND", "SYSTEM", "OS2ENVIRONMENT", "ENVIRONMENT",
+                                             "CMD",     "PATH",   "REGINA",         "REXX"};
+    for (const char* n : kNames)
+        if (name && std::strcmp(name, n) == 0) return true;
+    return false;
 }
 
 // RexxStart takes the pair as an array of two RXSTRINGs.
 static_assert(sizeof(InstorePair) == 2 * sizeof(RXSTRING) &&
               offsetof(InstorePair, image) == sizeof(RXSTRING));
 
-void callProcedure(HandlerRecord* handler, Arguments& args, Call& call) {
-    call = Call{0, 0, nullptr, {0, nullptr}};
-    if (handler->tokeniseError) {
-        call.code = handler->tokeniseError;
-        reportFailedRun(call.code);
-        return;
+// At top level on a helper: nothing of the program that called ExpatParse is touched.
+void runProgram(void* context) {
+    Run& run = *static_cast<Run*>(context);
+    HandlerRecord* handler = run.handler;
+    registerAttributeExit(renewInstance());
+    ++handler->running;
+    long code = 0;
+    if (!handler->empty) {
+        Arguments args;
+        buildArguments(run.record, run.values, run.count, args);
+        // Only a start tag with more attributes than the arguments hold gets the stem.
+        RXSYSEXIT exits[2] = {{const_cast<char*>(kAttributeExit), RXINI}, {nullptr, RXENDLST}};
+        const Arguments* savedStem = tPendingStem;
+        tPendingStem = args.overflow ? &args : nullptr;
+        char preset[RXAUTOBUFLEN];
+        RXSTRING result{sizeof preset, preset};
+        SHORT returnCode = 0;
+        {
+            InProcedure running;
+            RunningSource source(handler->instore ? &handler->instore->source : nullptr);
+            code = RexxStart(static_cast<LONG>(args.count), args.list, handler->procedure,
+                             reinterpret_cast<PRXSTRING>(handler->instore), handler->environment,
+                             RXSUBROUTINE, args.overflow ? exits : nullptr, &returnCode, &result);
+        }
+        tPendingStem = savedStem;
+        // Regina keeps a copy of every argument, and some more, until the instance ends.
+        noteKept(args.bytes + 64 * args.count + 256);
+        if (reginasEnvironment(handler->environment)) needFreshInstance();
+        if (code == 0) readResult(run.outcome, result, returnCode, run.reader, run.readerContext);
+        if (result.strptr != preset) release(result.strptr);
     }
-    // Only a start tag with more attributes than RexxStart takes arguments for gets the whole
-    // list through the exit: every other call is made without exits.
-    RXSYSEXIT exits[2] = {{const_cast<char*>(kAttributeExit), RXINI}, {nullptr, RXENDLST}};
-    const Arguments* savedStem = tPendingStem;
-    if (args.overflow) {
-        registerAttributeExit();
-        tPendingStem = &args;
-    }
-    call.preset = static_cast<char*>(allocate(RXAUTOBUFLEN));
-    call.result = RXSTRING{RXAUTOBUFLEN, call.preset};
-    call.code = static_cast<LONG>(
-        RexxStart(static_cast<LONG>(args.count), args.list, handler->procedure,
-                  reinterpret_cast<PRXSTRING>(handler->instore), handler->environment, RXSUBROUTINE,
-                  args.overflow ? exits : nullptr, &call.returnCode, &call.result));
-    tPendingStem = savedStem;
-    if (call.code != 0) reportFailedRun(call.code);
-}
-
-// Expat's answer: any non-zero whole number lets the parse go on. It is read from the returned
-// string, since the return code the interpreter reports keeps only 16 bits; a string that is no
-// whole number leaves the return code.
-int answerOf(const Call& call) {
-    long long value;
-    if (call.result.strptr && readWholeNumber(call.result.strptr, call.result.strlength, &value))
-        return value != 0;
-    return call.returnCode;
-}
-
-void releaseCall(Call& call) {
-    if (call.result.strptr && call.result.strptr != call.preset) release(call.result.strptr);
-    release(call.preset);
+    run.outcome.clean = code == 0;
+    if (code) reportFailedRun(code, run.kind, handler->mode, handler->procedure);
+    --handler->running;
+    if (handler->detached && !handler->running) letGo(handler);
 }
 
 } // namespace
+
+CallerQueue::CallerQueue(PCSZ queue) : saved(tQueue) {
+    tQueue = queue;
+}
+
+CallerQueue::~CallerQueue() {
+    tQueue = saved;
+}
+
+PCSZ callerQueue() {
+    return tQueue;
+}
+
+TopLevelWork::TopLevelWork() : saved(tAtTopLevel) {
+    tAtTopLevel = true;
+}
+
+TopLevelWork::~TopLevelWork() {
+    tAtTopLevel = saved;
+}
 
 Value valueOf(const char* text) {
     return Value{text, text ? std::strlen(text) : 0};
 }
 
-Outcome runEvent(ParserRecord* record, Kind kind, const Value* values, std::uint32_t count,
-                 ResultReader reader, void* readerContext) {
+Outcome runNow(ParserRecord* record, Kind kind, const Value* values, std::uint32_t count,
+               ResultReader reader, void* readerContext) {
     HandlerRecord* handler = slotOf(record, kind);
-    if (!handler) return Outcome{false, false, 0};
-    prepareInstore(handler);
-    Arguments args;
-    buildArguments(record, values, count, args);
-    Call call;
-    ++handler->running;
-    const bool wasInStartTag = record->inStartTag;
-    record->inStartTag = kind == Kind::StartElement;
-    callProcedure(handler, args, call);
-    record->inStartTag = wasInStartTag;
-    Outcome outcome{true, call.code == 0, 0};
-    // After a failed run the result is whatever the interpreter left: it is not read.
-    if (outcome.clean) {
-        const bool hasResult = call.result.strptr && call.result.strlength;
-        switch (eventInfo(kind).result) {
-        case ResultUse::Markup:
-            if (hasResult) XML_DefaultCurrent(record->parser);
-            break;
-        case ResultUse::Answer:
-            outcome.answer = answerOf(call);
-            break;
-        case ResultUse::Ignored:
-            break;
+    Run run{record, handler, kind,          values,
+            count,  reader,  readerContext, Outcome{false, false, false, 0}};
+    if (!handler) return run.outcome;
+    run.outcome.ran = true;
+    if (handler->mode == Mode::Label) {
+        // While Expat waits for the answer its frames stay below the label: the parser must not
+        // be fed or freed from inside it.
+        const bool expatWaits = record->phase == Phase::Parsing;
+        if (expatWaits) ++record->answering;
+        // A label runs on its program's thread, which a helper hands the work back to.
+        if (tAtTopLevel)
+            runOnCaller(runLabel, &run);
+        else
+            runLabel(&run);
+        if (expatWaits) --record->answering;
+    } else if (tAtTopLevel) {
+        runProgram(&run);
+    } else {
+        auto onHelper = [](void* context) {
+            TopLevelWork top;
+            runProgram(context);
+        };
+        if (!runOnHelper(onHelper, &run, tQueue)) {
+            reportFailedRun(kNoHelper, kind, handler->mode, handler->procedure);
+            run.outcome.clean = false;
         }
-        if (reader) reader(call.result, call.returnCode, readerContext);
     }
-    --handler->running;
-    releaseCall(call);
-    releaseArguments(args);
-    if (handler->detached && !handler->running) letGo(handler);
-    return outcome;
+    return run.outcome;
 }
 
 } // namespace quillmark

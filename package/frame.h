@@ -21,6 +21,16 @@ template <class T> T* allocateArray(std::size_t count) {
     return static_cast<T*>(allocate(count * sizeof(T)));
 }
 [[noreturn]] void outOfMemory();
+// Containers keep their storage with the interpreter's allocator too.
+template <class T> struct RexxAllocator {
+    using value_type = T;
+    RexxAllocator() = default;
+    template <class U> RexxAllocator(const RexxAllocator<U>&) {}
+    T* allocate(std::size_t n) { return allocateArray<T>(n); }
+    void deallocate(T* p, std::size_t) { release(p); }
+    template <class U> bool operator==(const RexxAllocator<U>&) const { return true; }
+};
+
 // A NUL-terminated copy of at most maxLength characters, cut at the first NUL.
 char* copyText(const char* text, std::size_t maxLength, std::size_t* copiedLength = nullptr);
 // A NUL-terminated copy of exactly length bytes, NULs included.

@@ -9,16 +9,6 @@ namespace quillmark {
 
 namespace {
 
-// The map's storage comes from the interpreter's allocator, like every other block.
-template <class T> struct RexxAllocator {
-    using value_type = T;
-    RexxAllocator() = default;
-    template <class U> RexxAllocator(const RexxAllocator<U>&) {}
-    T* allocate(std::size_t n) { return allocateArray<T>(n); }
-    void deallocate(T* p, std::size_t) { release(p); }
-    template <class U> bool operator==(const RexxAllocator<U>&) const { return true; }
-};
-
 using Objects = std::unordered_map<Handle, void*, std::hash<Handle>, std::equal_to<Handle>,
                                    RexxAllocator<std::pair<const Handle, void*>>>;
 

@@ -1,51 +1,117 @@
 #include "platform.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #if defined(_WIN32)
 #include <process.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
 #include <pthread.h>
+#include <stdlib.h>
+
+extern char** environ;
 #endif
 
 namespace quillmark {
 
 namespace {
-struct Job {
-    void (*fn)(void*);
+struct Start {
+    void (*entry)(void*);
     void* arg;
 };
 } // namespace
 
-bool runOnNewThread(void (*fn)(void*), void* arg) {
-    Job job{fn, arg};
 #if defined(_WIN32)
-    auto entry = [](void* p) -> unsigned __stdcall {
-        auto* j = static_cast<Job*>(p);
-        j->fn(j->arg);
+bool startThread(void (*entry)(void*), void* arg, std::size_t stackBytes, Thread* thread) {
+    auto* start = static_cast<Start*>(std::malloc(sizeof(Start)));
+    if (!start) return false;
+    *start = Start{entry, arg};
+    auto run = [](void* p) -> unsigned __stdcall {
+        Start s = *static_cast<Start*>(p);
+        std::free(p);
+        s.entry(s.arg);
         return 0;
     };
-    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, entry, &job, 0, nullptr));
-    if (!thread) return false;
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    std::uintptr_t handle = _beginthreadex(nullptr, static_cast<unsigned>(stackBytes), run, start,
+                                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!handle) {
+        std::free(start);
+        return false;
+    }
+    thread->native = handle;
     return true;
+}
+
+void joinThread(Thread thread) {
+    HANDLE handle = reinterpret_cast<HANDLE>(thread.native);
+    WaitForSingleObject(handle, INFINITE);
+    CloseHandle(handle);
+}
 #else
-    auto entry = [](void* p) -> void* {
-        auto* j = static_cast<Job*>(p);
-        j->fn(j->arg);
+static_assert(sizeof(pthread_t) <= sizeof(std::uintptr_t));
+
+bool startThread(void (*entry)(void*), void* arg, std::size_t stackBytes, Thread* thread) {
+    auto* start = static_cast<Start*>(std::malloc(sizeof(Start)));
+    if (!start) return false;
+    *start = Start{entry, arg};
+    auto run = [](void* p) -> void* {
+        Start s = *static_cast<Start*>(p);
+        std::free(p);
+        s.entry(s.arg);
         return nullptr;
     };
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, entry, &job) != 0) return false;
-    pthread_join(thread, nullptr);
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, stackBytes);
+    pthread_t handle;
+    int rc = pthread_create(&handle, &attributes, run, start);
+    pthread_attr_destroy(&attributes);
+    if (rc != 0) {
+        std::free(start);
+        return false;
+    }
+    thread->native = 0;
+    std::memcpy(&thread->native, &handle, sizeof handle);
     return true;
-#endif
 }
+
+void joinThread(Thread thread) {
+    pthread_t handle;
+    std::memcpy(&handle, &thread.native, sizeof handle);
+    pthread_join(handle, nullptr);
+}
+#endif
 
 namespace {
 const int anchor = 0; // an address inside the package
 } // namespace
+
+#if defined(_WIN32)
+void keepEnvironment() {} // Regina sets variables with SetEnvironmentVariable, which copies
+#else
+void keepEnvironment() {
+    // Copied first: setenv may change what environ points to.
+    std::size_t bytes = 0;
+    for (char** e = environ; *e; ++e) bytes += std::strlen(*e) + 1;
+    char* copies = static_cast<char*>(std::malloc(bytes ? bytes : 1));
+    if (!copies) return;
+    char* next = copies;
+    for (char** e = environ; *e; ++e) {
+        std::size_t n = std::strlen(*e) + 1;
+        std::memcpy(next, *e, n);
+        next += n;
+    }
+    for (char* entry = copies; entry < next; entry += std::strlen(entry) + 1) {
+        char* equals = std::strchr(entry, '=');
+        if (!equals || equals == entry) continue;
+        *equals = '\0';
+        setenv(entry, equals + 1, 1);
+    }
+    std::free(copies);
+}
+#endif
 
 void keepLoaded() {
     // The first caller pins the module; every later one finds it done.

@@ -9,6 +9,7 @@
 #include <rexxsaa.h>
 
 #include <cstddef>
+#include <cstdint>
 
 // Entry points the interpreter finds by name; everything else stays hidden.
 #if defined(_WIN32)
@@ -24,13 +25,22 @@ namespace quillmark {
 inline constexpr const char* kHandleFormat = "%p";
 inline constexpr std::size_t kHandleTextSize = 2 + 2 * sizeof(void*) + 1;
 
-// Runs fn(arg) on a new thread and waits for it. Regina gives every thread an interpreter
-// instance of its own. False when no thread could be started.
-bool runOnNewThread(void (*fn)(void*), void* arg);
+// A thread of the package's own; Regina gives every thread an interpreter instance of its own.
+struct Thread {
+    std::uintptr_t native;
+};
+// Starts entry(arg) on a new thread with a stack of stackBytes. False when none could be started.
+bool startThread(void (*entry)(void*), void* arg, std::size_t stackBytes, Thread* thread);
+void joinThread(Thread thread);
 
 // The file the package was loaded from, for registering under a path when the interpreter was
 // given one instead of the library name. False when unknown.
 bool ownLibraryPath(char* buffer, std::size_t size);
+
+// Gives every environment variable storage of the C library's own. Regina sets them with
+// putenv on Linux, which keeps a pointer into the instance's memory: before an instance ends,
+// the variables it set must move out of it.
+void keepEnvironment();
 
 // Keeps the package loaded until the process ends, even when the interpreter is told to drop
 // it while a handler runs inside one of its functions.

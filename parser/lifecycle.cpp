@@ -5,8 +5,6 @@
 #include "../package/functions.h"
 #include "../varpool/chain.h"
 
-#include <cstring>
-
 namespace quillmark {
 
 ParserRecord* parserArgument(ULONG argc, const RXSTRING* argv, ULONG count,
@@ -33,7 +31,10 @@ APIRET publish(XML_Parser parser, ParserRecord* parent, PRXSTRING result) {
         return kValidCall;
     }
     auto* record = static_cast<ParserRecord*>(allocate(sizeof(ParserRecord)));
-    *record = ParserRecord{parser, 0, newHandlerTable(), nullptr, parent, 0, 0, false, false};
+    *record = ParserRecord{};
+    record->parser = parser;
+    record->handlers = newHandlerTable();
+    record->parent = parent;
     record->handle = registerObject(record);
     XML_SetUserData(parser, record);
     if (parent) {
@@ -46,17 +47,29 @@ APIRET publish(XML_Parser parser, ParserRecord* parent, PRXSTRING result) {
     return kValidCall;
 }
 
-// Raised around every Expat call that may run handlers, so that a handler procedure cannot
-// feed or free the parser it is handling.
-struct Busy {
-    ParserRecord* record;
-    explicit Busy(ParserRecord* r) : record(r) { ++record->busy; }
-    Busy(const Busy&) = delete;
-    Busy& operator=(const Busy&) = delete;
-    ~Busy() { --record->busy; }
-};
-
 } // namespace
+
+EventPlace placeNow(XML_Parser parser, bool startTag) {
+    return EventPlace{XML_GetCurrentByteIndex(parser),
+                      XML_GetCurrentByteCount(parser),
+                      XML_GetCurrentLineNumber(parser),
+                      XML_GetCurrentColumnNumber(parser),
+                      startTag ? XML_GetSpecifiedAttributeCount(parser) : 0,
+                      startTag ? XML_GetIdAttributeIndex(parser) : -1};
+}
+
+void releaseParser(ParserRecord* record) {
+    // Expat may run the unknown-encoding release procedure while it frees the parser; the
+    // record stays live for that, but answers no calls.
+    record->freeing = true;
+    XML_ParserFree(record->parser);
+    unregisterObject(record->handle);
+    freeHandlerTable(record->handlers);
+    freePendingEvents(record->pending);
+    freeChain(&record->poolChain);
+    if (record->parent) --record->parent->liveChildren;
+    release(record);
+}
 } // namespace quillmark
 
 using namespace quillmark;
@@ -100,23 +113,21 @@ QUILLMARK_ENTRY(ExpatExternalEntityParserCreate) {
         parent, result);
 }
 
-// Refused while the parser is busy in Expat (from one of its own handler procedures) or while
-// external-entity parsers made from it are alive: Expat would use freed memory.
+// Refused while external-entity parsers made from it are alive (Expat would use freed memory),
+// and from inside one of its procedures that run while Expat waits. From inside one of its
+// labels the parser is freed at once (Expat is suspended then), except while Expat waits for
+// the label's answer: it is freed when Expat returns, and its handle names nothing from now.
 QUILLMARK_ENTRY(ExpatParserFree) {
     ParserRecord* record = parserArgument(argc, argv, 1);
-    if (!record || record->busy || record->liveChildren) return kInvalidCall;
-    // Expat may run the unknown-encoding release procedure while it frees the parser; the
-    // record stays live for that, but answers no calls.
-    record->freeing = true;
-    {
-        Busy busy(record);
-        XML_ParserFree(record->parser);
+    if (!record || record->liveChildren) return kInvalidCall;
+    if (record->phase == Phase::Parsing && !record->answering) return kInvalidCall;
+    if (record->phase == Phase::Parsing) {
+        record->freeRequested = true;
+        unregisterObject(record->handle);
+    } else {
+        CallerQueue callers(queue);
+        releaseParser(record);
     }
-    unregisterObject(record->handle);
-    freeHandlerTable(record->handlers);
-    freeChain(&record->poolChain);
-    if (record->parent) --record->parent->liveChildren;
-    release(record);
     writeResult(result, "");
     return kValidCall;
 }
@@ -125,30 +136,11 @@ QUILLMARK_ENTRY(ExpatParserFree) {
 // the last piece.
 QUILLMARK_ENTRY(ExpatParse) {
     ParserRecord* record = parserArgument(argc, argv, 3, {ArgTest::Given, ArgTest::Any});
-    if (!record || record->busy) return kInvalidCall;
+    if (!record) return kInvalidCall;
     const bool last = !nonEmpty(argv[2]) || argumentNumber(argv[2]) == 0;
-    Busy busy(record);
-    const char* text = argv[1].strptr;
-    std::size_t left = argv[1].strlength;
-    enum XML_Status status = XML_STATUS_OK;
-    if (left == 0) status = XML_Parse(record->parser, "", 0, last);
-    // Expat takes int lengths: a larger piece goes in parts, the last of them final.
-    constexpr std::size_t kLargest = std::size_t{1} << 30;
-    while (left > 0 && status == XML_STATUS_OK) {
-        int n = static_cast<int>(left < kLargest ? left : kLargest);
-        void* buffer = XML_GetBuffer(record->parser, n);
-        if (!buffer) {
-            // Out of memory only when Expat says so; otherwise (a piece after the last one) the
-            // error stays with the parser for ExpatGetErrorCode.
-            if (XML_GetErrorCode(record->parser) == XML_ERROR_NO_MEMORY) outOfMemory();
-            status = XML_STATUS_ERROR;
-            break;
-        }
-        std::memcpy(buffer, text, static_cast<std::size_t>(n));
-        text += n;
-        left -= static_cast<std::size_t>(n);
-        status = XML_ParseBuffer(record->parser, n, last && left == 0);
-    }
+    CallerQueue callers(queue);
+    int status = feedParser(record, argv[1].strptr, argv[1].strlength, last);
+    if (status == kRefused) return kInvalidCall;
     writeInteger(result, status);
     return kValidCall;
 }

@@ -29,28 +29,44 @@ APIRET query(ULONG argc, const RXSTRING* argv, PRXSTRING result, Answer ask) {
 
 using namespace quillmark;
 
-#define QUILLMARK_QUERY(name, call)                                                                \
+// A stopped parse answers for the place it stopped at; a procedure that runs after Expat moved
+// past its event, for that event; else Expat answers.
+#define QUILLMARK_POSITION(name, field, call)                                                      \
     QUILLMARK_ENTRY(name) {                                                                        \
-        return query(argc, argv, result, [](ParserRecord* r) { return call(r->parser); });         \
+        return query(argc, argv, result, [](ParserRecord* r) {                                     \
+            const EventPlace* kept = r->place     ? r->place                                       \
+                                     : r->failure ? &r->failurePlace                               \
+                                                  : nullptr;                                       \
+            return kept ? static_cast<long long>(kept->field)                                      \
+                        : static_cast<long long>(call(r->parser));                                 \
+        });                                                                                        \
     }
 
-QUILLMARK_QUERY(ExpatGetErrorCode, XML_GetErrorCode)
-QUILLMARK_QUERY(ExpatGetCurrentByteIndex, XML_GetCurrentByteIndex)
-QUILLMARK_QUERY(ExpatGetCurrentLineNumber, XML_GetCurrentLineNumber)
-QUILLMARK_QUERY(ExpatGetCurrentColumnNumber, XML_GetCurrentColumnNumber)
-QUILLMARK_QUERY(ExpatGetCurrentByteCount, XML_GetCurrentByteCount)
+QUILLMARK_POSITION(ExpatGetCurrentByteIndex, byteIndex, XML_GetCurrentByteIndex)
+QUILLMARK_POSITION(ExpatGetCurrentLineNumber, line, XML_GetCurrentLineNumber)
+QUILLMARK_POSITION(ExpatGetCurrentColumnNumber, column, XML_GetCurrentColumnNumber)
+QUILLMARK_POSITION(ExpatGetCurrentByteCount, byteCount, XML_GetCurrentByteCount)
+
+// When the package stopped the parse, its own reason.
+QUILLMARK_ENTRY(ExpatGetErrorCode) {
+    return query(argc, argv, result, [](ParserRecord* r) {
+        return r->failure ? r->failure : static_cast<int>(XML_GetErrorCode(r->parser));
+    });
+}
 
 // Expat's counts belong to the start tag being reported; anywhere else they are undefined, and
 // the answers are 0 attributes and no ID attribute.
 QUILLMARK_ENTRY(ExpatGetSpecifiedAttributeCount) {
     return query(argc, argv, result, [](ParserRecord* r) {
-        return r->inStartTag ? XML_GetSpecifiedAttributeCount(r->parser) : 0;
+        if (!r->inStartTag) return 0;
+        return r->place ? r->place->specifiedAttributes : XML_GetSpecifiedAttributeCount(r->parser);
     });
 }
 
 QUILLMARK_ENTRY(ExpatGetIdAttributeIndex) {
     return query(argc, argv, result, [](ParserRecord* r) {
-        return r->inStartTag ? XML_GetIdAttributeIndex(r->parser) : -1;
+        if (!r->inStartTag) return -1;
+        return r->place ? r->place->idAttribute : XML_GetIdAttributeIndex(r->parser);
     });
 }
 

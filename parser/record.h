@@ -8,21 +8,45 @@
 namespace quillmark {
 
 struct HandlerTable;
+struct PendingEvents;
+
+// Where an event was met: what the position queries answer while its procedure runs after
+// Expat has moved past it, or after the package stopped the parse there.
+struct EventPlace {
+    long long byteIndex;
+    int byteCount;
+    unsigned long long line, column;
+    int specifiedAttributes, idAttribute; // of a start tag
+};
+
+enum class Phase : unsigned char {
+    Idle,
+    Parsing,  // Expat runs: its frames are on a stack
+    Handling, // Expat is suspended while the procedures of the events it reported run
+};
 
 struct ParserRecord {
     XML_Parser parser; // owned; never null in a live record
     Handle handle;
     HandlerTable* handlers; // owned
     SHVBLOCK* poolChain;    // owned by this record alone
+    PendingEvents* pending; // owned: events whose procedures wait for Expat to suspend
 
     // Expat cannot free a parser from inside its own handlers, nor a parent while an
     // external-entity parser made from it is alive.
     ParserRecord* parent;  // the parser this one was made from, or null
     unsigned liveChildren; // external-entity parsers made from this one and not yet freed
-    unsigned busy;         // depth of Expat calls in progress on this parser
-    bool freeing;          // ExpatParserFree is releasing the Expat parser
-    // A start-element procedure is running: Expat's attribute counts are defined.
+    Phase phase;
+    unsigned answering; // labels running while Expat waits for their answer
+    bool freeing;       // ExpatParserFree is releasing the Expat parser
+    bool freeRequested; // freed while a label answered Expat: released once Expat returns
+
+    // The event whose procedure is running.
     bool inStartTag;
+    const EventPlace* place; // null while Expat is still at the event
+    // The package stopped the parse: Expat's code for why, and where.
+    int failure;
+    EventPlace failurePlace;
 };
 
 // Any count of arguments from one on.
@@ -33,5 +57,11 @@ inline constexpr ULONG kAnyCount = 0;
 // their tests. Null for an invalid call.
 ParserRecord* parserArgument(ULONG argc, const RXSTRING* argv, ULONG count,
                              std::initializer_list<ArgTest> after = {});
+
+// Where Expat is now, for an event being reported.
+EventPlace placeNow(XML_Parser parser, bool startTag);
+
+// Frees the parser and its record (Expat's parser first: it may run the release procedure).
+void releaseParser(ParserRecord* record);
 
 } // namespace quillmark

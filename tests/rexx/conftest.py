@@ -75,6 +75,14 @@ class Rexx:
     def __init__(self, folder):
         self.folder = folder
         self.count = 0
+        self.labels = []
+
+    def label(self, name, source, expose=""):
+        """Adds `name:` with source (its own variables, but for expose) to the next program;
+        answers the setter arguments that name it as a handler."""
+        procedure = f"procedure expose {expose}" if expose else "procedure"
+        self.labels.append(f"{name}: {procedure}\n{source}\nreturn\n")
+        return f"'{name}', , 'internal'"
 
     def env(self, extra=None):
         env = dict(os.environ)
@@ -95,7 +103,8 @@ class Rexx:
         """valgrind=True runs this program under valgrind memcheck whatever the suite does, for
         faults that show only there."""
         self.count += 1
-        program = self.write(f"main{self.count}.rexx", prologue + body + EPILOGUE)
+        labels, self.labels = "".join(self.labels), []
+        program = self.write(f"main{self.count}.rexx", prologue + body + EPILOGUE + labels)
         proc = subprocess.run(regina_command(program, valgrind) + list(args), cwd=self.folder,
                               env=self.env(env), input=stdin, capture_output=True,
                               timeout=timeout)

@@ -30,6 +30,8 @@ def handler_argument(rexx, mode, tag, source):
     """The setter arguments (procedure, environment, type) that run source in this mode."""
     if mode == "instore":
         return f"{rexx_string(source)}, , 1"
+    if mode == "label":
+        return rexx.label(f"On{tag.replace('-', '_')}", source)
     path = rexx.write(f"{tag}.rexx", source + "\n")
     name = tag if mode == "external" else str(path)  # a bare name, or a path with '/'
     return f"{rq(name)}, , ''"  # an empty invocation type: external mode
@@ -110,7 +112,7 @@ KINDS = [
 RETURNS_ONE = {"extref", "notstandalone"}
 
 
-@pytest.mark.parametrize("mode", ["instore", "external", "path"])
+@pytest.mark.parametrize("mode", ["label", "instore", "external", "path"])
 @pytest.mark.parametrize("parser,setters,before,doc,expected", [k[1:] for k in KINDS],
                          ids=[k[0] for k in KINDS])
 def test_every_kind_gets_its_arguments(rexx, mode, parser, setters, before, doc, expected):
@@ -150,7 +152,7 @@ MARKUP_SETTER = {
     ("return copies('y', 300)", True),  # longer than the preset buffer
     ("return ''", False),
     ("return", False),
-    ("x = 'a' + 1; return 'x'", False),  # a failed run passes nothing on
+    ("x = 'a' + 1; return 'x'", None),  # a failed run passes nothing on and stops the parse
 ])
 def test_pass_markup_to_default(rexx, kind, result, passed):
     setter = MARKUP_SETTER[kind].format(h=rexx_string(result), n=rexx_string("return 'x'"))
@@ -162,6 +164,10 @@ say 'parse' ExpatParse(p, {rq(MARKUP_DOC)}, 0)
 call ExpatParserFree p
 """)
     assert run.returncode == 0, run
+    if passed is None:
+        before = list(MARKUP).index(kind)
+        assert run.lines == [f"default {m}" for m in list(MARKUP.values())[:before]] + ["parse 0"]
+        return
     expected = [f"default {m}" for k, m in MARKUP.items() if k != kind or passed]
     assert run.lines == expected + ["parse 1"]
 
@@ -305,7 +311,8 @@ say 'alive'
 """)
     assert run.returncode == 0, run
     assert run.lines == ["parse 0", "alive"]
-    assert run.errors[-1] == "Quillmark (Error -41): rexx interpreter error"
+    kind = "NotStandalone" if "NotStandalone" in setter else "ExternalEntityRef"
+    assert run.errors[-1] == f"Quillmark (Error -41): rexx interpreter error ({kind} handler, in-store)"
 
 
 # ---- failing procedures ---------------------------------------------------------------------
@@ -317,29 +324,45 @@ say 'alive'
     ("instore", "say 'unmatched", -6),   # would end the process if tokenised in place
     ("instore", "do i = 1 to 2", -14),   # incomplete DO
     ("instore", "x = 'a' + 1", -41),     # a run-time error
+    ("label", "NoSuchLabel", -16),       # a label the program does not have
+    ("label", "InGroup", -16),           # a label Regina cannot call: inside a DO group
 ])
-def test_failing_procedure_reported_and_parse_goes_on(rexx, mode, procedure, code):
+def test_failing_procedure_stops_the_parse(rexx, mode, procedure, code):
     if mode == "instore":
-        argument = f"{rexx_string(procedure)}, , 1"
+        argument, name = f"{rexx_string(procedure)}, , 1", "in-store"
     elif mode == "file":
         rexx.write("broken.rexx", procedure + "\n")
-        argument = "'broken'"
+        argument, name = "'broken'", '"broken"'
     elif mode == "path":
         argument = rq(str(rexx.folder / procedure))
+        name = f'"{rexx.folder / procedure}"'
+    elif mode == "label":
+        argument, name = f"{rq(procedure)}, , 'internal'", f'"{procedure}"'
     else:
-        argument = rq(procedure)
+        argument, name = rq(procedure), f'"{procedure}"'
     run = rexx(f"""
 p = ExpatParserCreate()
 call ExpatSetCommentHandler p, {argument}
 call ExpatSetProcessingInstructionHandler p, {rexx_string("say 'pi' arg(2)")}, , 1
-say 'parse' ExpatParse(p, '<a><!--1--><?one?><!--2--><?two?></a>', 0)
+say 'parse' ExpatParse(p, '<a><?zero?>' || '0a'x || ' <!--1--><?one?><!--2--><?two?></a>', 0)
+say ExpatGetErrorCode(p) ExpatErrorString(ExpatGetErrorCode(p)),
+    ExpatGetCurrentLineNumber(p) ExpatGetCurrentColumnNumber(p)
+say 'again' ExpatParse(p, '', 0) ExpatGetErrorCode(p)
 call ExpatParserFree p
 say 'alive'
+exit
+do i = 1 to 1
+  if 0 then do
+InGroup: say 'never'; return
+  end
+end
 """)
     assert run.returncode == 0, run
-    assert run.lines == ["pi one", "pi two", "parse 1", "alive"]
-    line = f"Quillmark (Error {code}): rexx interpreter error"
-    assert [e for e in run.errors if e.startswith("Quillmark")] == [line, line]
+    # The first failed run stops the parse where its event was: nothing after it runs.
+    assert run.lines == ["pi zero", "parse 0", "35 parsing aborted 2 1", "again 0 35", "alive"]
+    where = ", in-store)" if name == "in-store" else f" {name})"
+    assert [e for e in run.errors if e.startswith("Quillmark")] == [
+        f"Quillmark (Error {code}): rexx interpreter error (Comment handler{where}"]
 
 
 @pytest.mark.parametrize("source,errors", [
@@ -350,7 +373,7 @@ say 'alive'
     ("'/* only /* nested */ comments */'", []),
     ("'-- a line comment'", []),
     ("'/* c */ -- d' || '0a'x || ';'", []),
-    ("'/* unmatched'", ["Quillmark (Error -6): rexx interpreter error"] * 2),
+    ("'/* unmatched'", ["Quillmark (Error -6): rexx interpreter error"]),
     # Regina skips a first line that starts with #!, up to its line end.
     ("'#!'", []),
     ("'#!/bin/sh'", []),
@@ -375,8 +398,14 @@ call ExpatParserFree p
 say 'alive'
 """)
     assert run.returncode == 0, run
-    assert run.lines == ["pi one", "parse 1", "pi two", "copy 1", "alive"]
-    assert [e for e in run.errors if e.startswith("Quillmark")] == errors + errors[:1]
+    reported = [e for e in run.errors if e.startswith("Quillmark")]
+    if errors:
+        # Each parser stops at its first comment.
+        assert run.lines == ["parse 0", "copy 0", "alive"]
+        assert reported == [errors[0] + " (Comment handler, in-store)"] * 2
+    else:
+        assert run.lines == ["pi one", "parse 1", "pi two", "copy 1", "alive"]
+        assert reported == []
 
 
 @pytest.mark.parametrize("first_line", ["#!/bin/sh", "#! say 'never'", "#!"])

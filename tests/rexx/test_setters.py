@@ -123,11 +123,14 @@ def test_default_and_default_expand_share_expats_handler(rexx, calls, results, e
     ("'3rd'", "instore"),
     ("0", "external"), ("'abc'", "external"), ("'Macro'", "external"),
     ("'macro '", "external"), ("'-'", "external"), ("''", "external"), ("", "external"),
+    ("'Internal'", "external"),
     ("'macro'", "macro"), ("'MACRO'", "macro"),
+    ("'internal'", "label"), ("'INTERNAL'", "label"),
 ])
 def test_invocation_type_selects_the_mode(rexx, kind, mode):
     # The same procedure text runs as source in in-store mode; in external mode it names a
-    # program that does not exist; in macro-space mode Regina runs nothing.
+    # program that does not exist, and as a label one the program does not have; in
+    # macro-space mode Regina runs nothing.
     run = rexx(f"""
 p = ExpatParserCreate()
 say ExpatSetCommentHandler(p, "say 'in-store'", , {kind})
@@ -135,9 +138,12 @@ say 'parse' ExpatParse(p, '<a><!--1--></a>', 0)
 call ExpatParserFree p
 """)
     assert run.returncode == 0, run
-    assert run.lines == ["3"] + (["in-store"] if mode == "instore" else []) + ["parse 1"]
-    assert run.errors == (["Quillmark (Error -3): rexx interpreter error"]
-                          if mode == "external" else [])
+    failed = {"external": -3, "label": -16}.get(mode)
+    assert run.lines == (["3"] + (["in-store"] if mode == "instore" else []) +
+                         ["parse 0" if failed else "parse 1"])
+    expected = (f"Quillmark (Error {failed}): rexx interpreter error (Comment handler "
+                "\"say 'in-store'\")")
+    assert run.errors == ([expected] if failed else [])
 
 
 @pytest.mark.parametrize("environment,expected", [

@@ -35,29 +35,27 @@ void copy(const Slot& from, Slot& to) {
     freeHandlerTable(destination);
 }
 
-enum Mode { External, Macro, Instore };
-
-Mode modeOf(const HandlerRecord* r) {
-    if (!r->instore) return External;
-    return r->instore->source.strptr ? Instore : Macro;
-}
-
 } // namespace
 
 TEST(HandlerRecords, InvocationTypeSelectsTheMode) {
+    constexpr Mode External = Mode::External, Macro = Mode::MacroSpace, Instore = Mode::Instore,
+                   Label = Mode::Label;
     struct Case {
         const char* type;
         Mode mode;
     } cases[] = {
-        {nullptr, External}, {"", External},       {"0", External},  {"abc", External},
-        {"Macro", External}, {"macro ", External}, {"+", External},  {"-", External},
-        {"macro", Macro},    {"MACRO", Macro},     {"1", Instore},   {" 2", Instore},
-        {"-1", Instore},     {"-2", Instore},      {"3rd", Instore}, {"7abc", Instore},
+        {nullptr, External}, {"", External},       {"0", External},        {"abc", External},
+        {"Macro", External}, {"macro ", External}, {"+", External},        {"-", External},
+        {"macro", Macro},    {"MACRO", Macro},     {"1", Instore},         {" 2", Instore},
+        {"-1", Instore},     {"-2", Instore},      {"3rd", Instore},       {"7abc", Instore},
+        {"internal", Label}, {"INTERNAL", Label},  {"Internal", External}, {"internal ", External},
     };
     for (const Case& c : cases) {
         Slot s;
         set(s, "say 'hi'", nullptr, c.type);
-        EXPECT_EQ(modeOf(s.slot), c.mode) << (c.type ? c.type : "(null)");
+        EXPECT_EQ(s.slot->mode, c.mode) << (c.type ? c.type : "(null)");
+        // What a mode keeps: a pair for in-store source and the macro space only.
+        EXPECT_EQ(s.slot->instore != nullptr, c.mode == Instore || c.mode == Macro);
     }
 }
 

@@ -1,0 +1,35 @@
+// Helper threads: each thread that asks gets one thread of its own, with an interpreter
+// instance of its own, on which procedures run at top level without touching the asking
+// program's streams, environments or name. The external data queue goes over with each hand-off
+// and comes back with the answer, so a procedure on the helper shares the program's queue.
+#pragma once
+
+#include "frame.h"
+
+namespace quillmark {
+
+using Job = void (*)(void* context);
+
+// Runs job on the calling thread's helper and waits for it. While it runs, the helper may hand
+// work back with runOnCaller. False, with nothing run, when no helper thread could be started.
+bool runOnHelper(Job job, void* context, PCSZ queue);
+
+// From a job on a helper: runs job on the thread that handed the job over, and waits for it.
+void runOnCaller(Job job, void* context);
+
+// The number of hand-offs between the calling thread and the program's thread: 0 on a
+// program's own thread, 1 on its helper, 2 on the helper's helper...
+int helperDepth();
+
+// What a procedure run at top level on this thread kept in the interpreter's memory until the
+// instance ends (Regina keeps every argument of every RexxStart), and whether the next run needs
+// a fresh instance. Both are settled between runs by renewInstance.
+void noteKept(std::size_t bytes);
+void needFreshInstance();
+// Ends this thread's interpreter instance when it keeps too much or must be fresh; the next
+// call starts a new one, into which the package's functions are registered. Answers the
+// instance's number, which changes with every new instance (so that what is registered per
+// instance can be registered again).
+unsigned renewInstance();
+
+} // namespace quillmark
