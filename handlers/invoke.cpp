@@ -36,7 +36,6 @@ thread_local PCSZ tQueue = nullptr;
 // A start tag with more attributes than the arguments hold also has every value after the
 // element name for the ATTRIBUTE. stem.
 struct Arguments {
-    char handle[kHandleTextSize];
     RXSTRING list[kMaxArguments];
     std::uint32_t count;
     const Value* overflow;
@@ -46,10 +45,9 @@ struct Arguments {
 
 void buildArguments(const ParserRecord* record, const Value* values, std::uint32_t count,
                     Arguments& args) {
-    handleText(record->handle, args.handle);
     const std::uint32_t total = count + 1;
     args.count = total < kMaxArguments ? total : kMaxArguments;
-    args.list[0] = rxstring(std::strlen(args.handle), args.handle);
+    args.list[0] = rxstring(std::strlen(record->handleText), const_cast<char*>(record->handleText));
     args.bytes = args.list[0].strlength;
     for (std::uint32_t i = 1; i < args.count; ++i) {
         const Value& v = values[i - 1];
@@ -149,7 +147,8 @@ void runLabel(void* context) {
     Run& run = *static_cast<Run*>(context);
     // Kept for the report: a setter the label calls may release the record.
     char label[256];
-    std::snprintf(label, sizeof label, "%s", run.handler->procedure);
+    std::strncpy(label, run.handler->procedure, sizeof label - 1);
+    label[sizeof label - 1] = '\0';
     if (run.handler->checkedIn != parseCall() || !parseCall()) {
         run.handler->grouped = labelStandsInAGroup(label);
         run.handler->checkedIn = parseCall();

@@ -36,6 +36,7 @@ APIRET publish(XML_Parser parser, ParserRecord* parent, PRXSTRING result) {
     record->handlers = newHandlerTable();
     record->parent = parent;
     record->handle = registerObject(record);
+    handleText(record->handle, record->handleText);
     XML_SetUserData(parser, record);
     if (parent) {
         copyHandlerTable(*parent->handlers, *record->handlers);

@@ -28,9 +28,10 @@ enum class Phase : unsigned char {
 struct ParserRecord {
     XML_Parser parser; // owned; never null in a live record
     Handle handle;
-    HandlerTable* handlers; // owned
-    SHVBLOCK* poolChain;    // owned by this record alone
-    PendingEvents* pending; // owned: events whose procedures wait for Expat to suspend
+    char handleText[kHandleTextSize]; // what the procedures get as argument 1
+    HandlerTable* handlers;           // owned
+    SHVBLOCK* poolChain;              // owned by this record alone
+    PendingEvents* pending;           // owned: events whose procedures wait for Expat to suspend
 
     // Expat cannot free a parser from inside its own handlers, nor a parent while an
     // external-entity parser made from it is alive.

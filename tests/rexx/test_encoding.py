@@ -136,6 +136,52 @@ call ExpatParserFree p
     assert lines[-1] == "release"
 
 
+@pytest.mark.parametrize("valgrind", [False, True], ids=["plain", "valgrind"])
+def test_procedures_as_labels(rexx, monkeypatch, valgrind):
+    # Expat waits for these answers: the labels run while it does, on the program's thread,
+    # with the program's variables, also while the parser is freed.
+    monkeypatch.setattr(conftest, "VALGRIND", valgrind)
+    lines = rexx.ok(f"""
+seen = ''
+p = ExpatParserCreate()
+call ExpatSetUnknownEncodingHandler p, 'OnMap', , 'internal'
+call ExpatSetUnknownEncodingConverter p, 'OnConvert', , 'internal', 'OnRelease', , 'internal'
+call ExpatSetCharacterDataHandler p, 'OnChars', , 'internal'
+doc = {hexlit(MULTI_DOC)}
+do i = 1 to length(doc) by 7
+  ok = ExpatParse(p, substr(doc, i, 7), i + 7 <= length(doc))
+  if \\ok then leave
+end
+say 'parse' ok
+say 'seen' seen
+call ExpatParserFree p
+say 'freed'
+exit
+OnMap: procedure
+  say 'map' arg(2)
+  m = copies('.', 128)
+  do i = 128 to 255
+    if i >= 176 then m = m || i' '
+    else m = m || -(2 + (i - 128) % 16)' '
+  end
+  return m
+OnConvert: procedure expose seen
+  seen = seen c2x(arg(2))
+  return 19968 + c2d(right(arg(2), 1))
+OnRelease:
+  say 'release'
+  return
+OnChars: procedure
+  say 'cd' c2x(arg(2))
+  return
+""", timeout=600)
+    assert lines[0] == "map x-seq"
+    assert joined(lines) == utf8hex("\u4e61\u4e63\u4e66\u00b5")
+    assert lines[-4] == "parse 1"
+    assert set(lines[-3].split()[1:]) == {s.hex().upper() for s in SEQUENCES}
+    assert lines[-2:] == ["release", "freed"]
+
+
 # Through the whole road: what the converter returns, and what Expat makes of it. Expat
 # refuses every scalar above U+FFFF from a converter (its own rule for unknown encodings), so
 # those fail as an invalid token at the sequence; the bridge's exact answer for them is

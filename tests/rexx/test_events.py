@@ -138,13 +138,14 @@ call ExpatParserFree p
 MARKUP_DOC = "<a>t<?p d?></a>"
 MARKUP = {"start": "<a>", "chars": "t", "pi": "<?p d?>", "end": "</a>"}  # in document order
 MARKUP_SETTER = {
-    "start": "ExpatSetElementHandler p, {h}, , 1",
-    "end": "ExpatSetElementHandler p, {n}, , 1, {h}, , 1",
-    "chars": "ExpatSetCharacterDataHandler p, {h}, , 1",
-    "pi": "ExpatSetProcessingInstructionHandler p, {h}, , 1",
+    "start": "ExpatSetElementHandler p, {h}",
+    "end": "ExpatSetElementHandler p, {n}, {h}",
+    "chars": "ExpatSetCharacterDataHandler p, {h}",
+    "pi": "ExpatSetProcessingInstructionHandler p, {h}",
 }
 
 
+@pytest.mark.parametrize("modes", ["instore", "label", "label-default", "label-handler"])
 @pytest.mark.parametrize("kind", list(MARKUP))
 @pytest.mark.parametrize("result,passed", [
     ("return 0", True),  # the one-character string 0 counts as a result
@@ -154,20 +155,33 @@ MARKUP_SETTER = {
     ("return", False),
     ("x = 'a' + 1; return 'x'", None),  # a failed run passes nothing on and stops the parse
 ])
-def test_pass_markup_to_default(rexx, kind, result, passed):
-    setter = MARKUP_SETTER[kind].format(h=rexx_string(result), n=rexx_string("return 'x'"))
+def test_pass_markup_to_default(rexx, modes, kind, result, passed):
+    # Labels run after Expat has moved past the event; the markup must still be passed on,
+    # also between modes.
+    default_mode = "label" if modes in ("label", "label-default") else "instore"
+    handler_mode = "label" if modes in ("label", "label-handler") else "instore"
+    groups = {"h": handler_argument(rexx, handler_mode, "markup", result),
+              "n": handler_argument(rexx, handler_mode, "nothing", "return 'x'")}
+    setter = MARKUP_SETTER[kind].format(**groups)
     run = rexx(f"""
 p = ExpatParserCreate()
-call ExpatSetDefaultHandler p, {rexx_string("say 'default' arg(2)")}, , 1
+call ExpatSetDefaultHandler p, {handler_argument(rexx, default_mode, "default",
+                                                 "say 'default' arg(2)")}
 call {setter}
 say 'parse' ExpatParse(p, {rq(MARKUP_DOC)}, 0)
 call ExpatParserFree p
 """)
-    assert run.returncode == 0, run
     if passed is None:
-        before = list(MARKUP).index(kind)
-        assert run.lines == [f"default {m}" for m in list(MARKUP.values())[:before]] + ["parse 0"]
+        before = [f"default {m}" for m in list(MARKUP.values())[:list(MARKUP).index(kind)]]
+        if handler_mode == "label":
+            # An error in a label that the program does not trap ends the program, as Rexx does.
+            assert run.returncode == 256 - 41, run
+            assert run.lines == before
+        else:
+            assert run.returncode == 0, run
+            assert run.lines == before + ["parse 0"]
         return
+    assert run.returncode == 0, run
     expected = [f"default {m}" for k, m in MARKUP.items() if k != kind or passed]
     assert run.lines == expected + ["parse 1"]
 
@@ -219,7 +233,7 @@ call ExpatParserFree c
 return {answer}"""
 
 
-@pytest.mark.parametrize("mode", ["instore", "external"])
+@pytest.mark.parametrize("mode", ["label", "instore", "external"])
 @pytest.mark.parametrize("answer,parsed", [("1", True), ("0", False), ("'7 up'", True)])
 def test_external_entity_parsed_by_its_procedure(rexx, mode, answer, parsed):
     rexx.write("e.xml", '<b k="v">inner</b>')
@@ -276,17 +290,18 @@ ANSWERING = {
 
 # The answer is read from the returned string: numbers whose low 16 bits are all zero are no
 # refusal.
+@pytest.mark.parametrize("mode", ["instore", "label"])
 @pytest.mark.parametrize("kind", list(ANSWERING))
 @pytest.mark.parametrize("result,parsed", [
     ("return 65536", True), ("return 131072", True), ("return -65536", True),
     ("return 4294967296", True), ("return '1E5'", True), ("return ' 2 '", True),
     ("return 0", False), ("return '0.0'", False), ("return '-0'", False),
 ])
-def test_answers_are_read_from_the_returned_string(rexx, kind, result, parsed):
+def test_answers_are_read_from_the_returned_string(rexx, mode, kind, result, parsed):
     setter, doc, message = ANSWERING[kind]
     lines = rexx.ok(f"""
 p = ExpatParserCreate()
-call {setter} p, {rexx_string(result)}, , 1
+call {setter} p, {handler_argument(rexx, mode, "answer", result)}
 ok = ExpatParse(p, {rq(doc)}, 0)
 say 'parse' ok
 if \\ok then say ExpatErrorString(ExpatGetErrorCode(p))

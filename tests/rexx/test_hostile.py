@@ -1,4 +1,4 @@
-"""Hostile documents through the real interpreter, with handlers in in-store and external mode:
+"""Hostile documents through the real interpreter, with handlers as labels, in-store and in files:
 entity expansion bombs, deep nesting, huge text, malformed bytes, UTF-16, external entities
 that nobody asked for, and documents cut into pieces anywhere.
 
@@ -20,7 +20,7 @@ import pytest
 
 from conftest import EPILOGUE, PROLOGUE, VALGRIND, rexx_string
 
-MODES = ["instore", "external"]
+MODES = ["label", "instore", "external"]
 MEASURED = not VALGRIND and os.environ.get("QUILLMARK_SANITIZED") != "1"
 
 
@@ -30,6 +30,8 @@ def scaled(full, light):
 
 def group(rexx, mode, name, source):
     """One handler group (procedure, environment, invocation type) running source."""
+    if mode == "label":
+        return rexx.label(f"On{name}", source)
     if mode == "instore":
         return f"{rexx_string(source)}, , 1"
     rexx.write(f"{name}.rexx", source + "\n")
@@ -87,10 +89,11 @@ def laughs(leaf):
 # A three-byte leaf is the classic form; in external mode its millions of text events would
 # each re-read the procedure's file, so the wide leaf (fewer, larger events) stands in there.
 @pytest.mark.parametrize("mode,leaf", [
+    ("label", "lol"),
     ("instore", "lol"),
     ("instore", "lol" * 1000),
     ("external", "lol" * 1000),
-], ids=["instore-classic", "instore-wide", "external-wide"])
+], ids=["label-classic", "instore-classic", "instore-wide", "external-wide"])
 def test_billion_laughs_is_refused_with_bounded_memory(rexx, mode, leaf):
     start = group(rexx, mode, "start", "say 'start' arg(2)")
     text = group(rexx, mode, "text", "return")
@@ -332,7 +335,8 @@ def listener_url(lines):
 def test_no_file_or_socket_opened_for_external_entities(rexx, mode):
     body, listener = entities_program(rexx, mode, with_procedure=False)
     listener.close()
-    program = rexx.write("traced.rexx", PROLOGUE + body + EPILOGUE)
+    labels, rexx.labels = "".join(rexx.labels), []
+    program = rexx.write("traced.rexx", PROLOGUE + body + EPILOGUE + labels)
     trace = rexx.folder / "trace.txt"
     proc = subprocess.run(["strace", "-f", "-qq", "-o", str(trace), "-e",
                            "trace=open,openat,openat2,socket,connect", "regina", str(program)],

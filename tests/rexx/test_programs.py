@@ -433,3 +433,48 @@ say word(l, 2)
         peaks.append(int(lines[-1]))
     # 45 000 more events of 1 KiB: within a few MiB.
     assert peaks[1] - peaks[0] < 6 * 1024, peaks
+
+
+# ---- one parser, several modes ------------------------------------------------------------
+
+MIXED_DOC = ('<!DOCTYPE a [<!ENTITY e "&lt;x/>">]><a k="v">t<b/><?p d?><![CDATA[c]]>&e;'
+             '<!--c--></a>')
+MIXED_KINDS = [("ExpatSetElementHandler", ["start", "end"]),
+               ("ExpatSetCharacterDataHandler", ["text"]),
+               ("ExpatSetProcessingInstructionHandler", ["pi"]),
+               ("ExpatSetCdataSectionHandler", ["scdata", "ecdata"]),
+               ("ExpatSetCommentHandler", ["comment"]),
+               ("ExpatSetDefaultHandler", ["default"])]
+
+
+def mixed_events(rexx, modes):
+    # Starts and PIs return a value: their markup goes to the default procedure too.
+    each = iter(modes.split())
+    calls = []
+    for setter, tags in MIXED_KINDS:
+        groups = []
+        for tag in tags:
+            answer = "return 'pass'" if tag in ("start", "pi") else "return"
+            groups.append(handler(rexx, next(each), f"On{tag}", f"say '{tag}' arg(2)\n{answer}"))
+        calls.append(f"call {setter} p, {', '.join(groups)}")
+    body = "\n".join(calls)
+    return rexx.ok(f"""
+p = ExpatParserCreate()
+{body}
+say 'parse' ExpatParse(p, '{MIXED_DOC}', 0)
+call ExpatParserFree p
+""")
+
+
+@pytest.mark.parametrize("modes", [
+    "label label label label label label label label",
+    "label instore external label instore label instore external",
+    "instore label label instore label external label label",
+    "external external instore label label label label instore",
+])
+def test_mixed_modes_report_events_in_document_order(rexx, modes):
+    reference = mixed_events(rexx, " ".join(["instore"] * 8))
+    assert reference[:3] == ["default <!DOCTYPE", "default  ", "default a"]
+    assert "start a" in reference and "default <a k=\"v\">" in reference
+    assert reference[-1] == "parse 1"
+    assert mixed_events(rexx, modes) == reference

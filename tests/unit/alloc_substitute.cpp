@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <dlfcn.h>
+#include <errno.h>
+#include <pthread.h>
 
 namespace quillmark_test {
 long failAllocationAfter = -1; // the allocation that many calls from now fails; -1: never
@@ -46,4 +48,18 @@ extern "C" APIRET APIENTRY RexxRegisterFunctionDll(PCSZ name, PCSZ library, PCSZ
     registered.emplace_back(name);
     if (refuseRegistrationOf && std::strcmp(name, refuseRegistrationOf) == 0) return refusalCode;
     return real(name, library, entry);
+}
+
+namespace quillmark_test {
+bool failThreadStarts = false;
+}
+
+// As when the address space has no room for another thread's stack.
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
+                              void* (*entry)(void*), void* argument) {
+    static auto real =
+        reinterpret_cast<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>(
+            dlsym(RTLD_NEXT, "pthread_create"));
+    if (failThreadStarts) return EAGAIN;
+    return real(thread, attributes, entry, argument);
 }

@@ -1,4 +1,5 @@
 // Two threads, each with its own interpreter instance, making, using and freeing parsers at once.
+#include "alloc_substitute.h"
 #include "host.h"
 
 #include <gtest/gtest.h>
@@ -57,4 +58,35 @@ return ok
         EXPECT_EQ(codes[i], 0);
         EXPECT_EQ(results[i], "300");
     }
+}
+
+// Procedures of their own run on a helper thread. When none can be started the run fails:
+// reported, and the parse stops, rather than running the procedure where it would harm the
+// calling program.
+TEST(Threads, NoHelperThreadIsAFailedRun) {
+    std::thread fresh([] { // a thread that has no helper yet
+        Result p;
+        call(ExpatParserCreate, {}, p);
+        std::string handle = p.text();
+        Result set;
+        call(ExpatSetCommentHandler, {handle.c_str(), "say 'ran'", nullptr, "1"}, set);
+        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
+        quillmark_test::failThreadStarts = true;
+        Result parsed;
+        EXPECT_EQ(call(ExpatParse, {handle.c_str(), "<a><!--x--></a>", "0"}, parsed), 0u);
+        quillmark_test::failThreadStarts = false;
+        std::string out = testing::internal::GetCapturedStdout();
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(parsed.text(), "0");
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(err, "Quillmark (Error 4): can't find/load Interpreter (Comment handler, "
+                       "in-store)\n");
+        Result code;
+        call(ExpatGetErrorCode, {handle.c_str()}, code);
+        EXPECT_EQ(code.text(), "35");
+        Result freed;
+        EXPECT_EQ(call(ExpatParserFree, {handle.c_str()}, freed), 0u);
+    });
+    fresh.join();
 }
