@@ -67,14 +67,18 @@ struct Helper {
     void* backContext = nullptr;
     bool done = false;
     bool quit = false;
+    bool engaged = false; // a job was handed over and has not come back
     Baton baton;
     int depth = 0;
     Thread thread{};
+    Helper* next = nullptr; // the owner's next helper
 };
 
-// The helper a thread owns, ended with the thread.
+// The helpers a thread owns, ended with the thread. Nearly always one: another is started only
+// while the first is engaged, as when a procedure the first handed back starts a parse of its
+// own, or when a label handed back never returned (its helper then stays engaged for good).
 struct Owned {
-    Helper* helper = nullptr;
+    Helper* first = nullptr;
     ~Owned();
 };
 thread_local Owned tOwned;
@@ -137,26 +141,38 @@ Helper* startHelper() {
 }
 
 Owned::~Owned() {
-    if (!helper) return;
-    {
-        std::lock_guard<std::mutex> guard(helper->lock);
-        helper->quit = true;
-        helper->turn = Turn::Helper;
-        helper->changed.notify_all();
+    while (Helper* helper = first) {
+        first = helper->next;
+        // An engaged helper waits for an answer that will never come: it is left as it is.
+        if (helper->engaged) continue;
+        {
+            std::lock_guard<std::mutex> guard(helper->lock);
+            helper->quit = true;
+            helper->turn = Turn::Helper;
+            helper->changed.notify_all();
+        }
+        joinThread(helper->thread);
+        for (std::size_t i = 0; i < helper->baton.count; ++i)
+            release(helper->baton.lines[i].strptr);
+        release(helper->baton.lines);
+        helper->~Helper();
+        release(helper);
     }
-    joinThread(helper->thread);
-    for (std::size_t i = 0; i < helper->baton.count; ++i) release(helper->baton.lines[i].strptr);
-    release(helper->baton.lines);
-    helper->~Helper();
-    release(helper);
+}
+
+Helper* idleHelper() {
+    Helper** link = &tOwned.first;
+    while (*link && (*link)->engaged) link = &(*link)->next;
+    if (!*link) *link = startHelper();
+    return *link;
 }
 
 } // namespace
 
 bool runOnHelper(Job job, void* context, PCSZ queue) {
-    if (!tOwned.helper) tOwned.helper = startHelper();
-    Helper* helper = tOwned.helper;
+    Helper* helper = idleHelper();
     if (!helper) return false;
+    helper->engaged = true;
     takeQueue(queue, helper->baton);
     std::unique_lock<std::mutex> guard(helper->lock);
     helper->job = job;
@@ -180,6 +196,7 @@ bool runOnHelper(Job job, void* context, PCSZ queue) {
     }
     guard.unlock();
     giveQueue(queue, helper->baton);
+    helper->engaged = false;
     return true;
 }
 

@@ -478,3 +478,25 @@ def test_mixed_modes_report_events_in_document_order(rexx, modes):
     assert "start a" in reference and "default <a k=\"v\">" in reference
     assert reference[-1] == "parse 1"
     assert mixed_events(rexx, modes) == reference
+
+
+def test_label_handed_back_by_a_helper_starts_a_parse_of_its_own(rexx):
+    # The parse of p runs on a helper (its comment handler is in-store); its unknown-encoding
+    # label runs on the program's thread while that helper waits, and parses q, whose in-store
+    # handler needs a helper too.
+    run = rexx(f"""
+p = ExpatParserCreate()
+call ExpatSetCommentHandler p, {rexx_string("say 'p comment' arg(2)")}, , 1
+call ExpatSetUnknownEncodingHandler p, 'OnMap', , 'internal'
+say 'p' ExpatParse(p, '<?xml version="1.0" encoding="x-mine"?><a><!--outer--></a>', 0)
+call ExpatParserFree p
+exit
+OnMap: procedure
+  q = ExpatParserCreate()
+  call ExpatSetCommentHandler q, {rexx_string("say 'q comment' arg(2)")}, , 1
+  say 'q' ExpatParse(q, '<b><!--inner--></b>', 0)
+  call ExpatParserFree q
+  return copies('.', 256)
+""", valgrind=True, timeout=120)
+    assert run.returncode == 0, run
+    assert run.lines == ["q comment inner", "q 1", "p comment outer", "p 1"]
