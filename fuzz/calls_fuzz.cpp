@@ -25,6 +25,8 @@ const char* const kWords[] = {
     "2",
     "macro",
     "MACRO",
+    "internal",
+    "INTERNAL",
     "UTF-8",
     "UTF-16",
     "ISO-8859-1",

@@ -1,7 +1,8 @@
 // Document bytes through ExpatParse, with all 19 event handlers and the three unknown-encoding
-// procedures set, once in one piece and once cut where the input says. Handlers run in the
-// RexxStart stand-in (standin.h): every argument list is checked there, and the two parses of a
-// well-formed document must give the same events.
+// procedures set, once in one piece and once cut where the input says. Handlers are labels,
+// in-store or external procedures, mixed as the input says, and run in the stand-ins of
+// RexxCallBack and RexxStart (standin.h): every argument list is checked there, and the two
+// parses of a well-formed document must give the same events in the same order.
 //
 // Input: 4 flag bytes, a map text for an unknown encoding, up to 8 piece lengths, then the
 // document.
@@ -117,18 +118,23 @@ std::string parse(bool whole) {
         callEntry(ExpatParserCreate, {std::string("UTF-8"), std::string("|")}, &handle);
     else
         callEntry(ExpatParserCreate, {}, &handle);
-    const bool instore = f & 2;
+    // Each kind's mode: a label where the input's bit for it says so, else in-store or external.
+    unsigned kind = 0;
+    auto type = [&] {
+        if ((current->flags[3] >> (kind++ % 8)) & 1) return std::string("internal");
+        return std::string(f & 2 ? "1" : "");
+    };
     for (const Setter& s : kSetters) {
         std::vector<std::optional<std::string>> args{handle};
-        for (const char* kind : s.kinds) {
-            args.push_back(std::string(kind));
+        for (const char* name : s.kinds) {
+            args.push_back(std::string(name));
             args.push_back(std::nullopt);
-            args.push_back(std::string(instore ? "1" : ""));
+            args.push_back(type());
         }
         callEntry(s.fn, args);
     }
     callEntry(f & 4 ? ExpatSetDefaultHandlerExpand : ExpatSetDefaultHandler,
-              {handle, std::string("default"), std::nullopt, std::string(instore ? "1" : "")});
+              {handle, std::string("default"), std::nullopt, type()});
     if (f & 8) callEntry(ExpatSetEncoding, {handle, std::string("x-fuzz")});
     callEntry(ExpatSetParamEntityParsing, {handle, std::to_string((f >> 4) % 3)});
 

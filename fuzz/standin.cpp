@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,10 +21,12 @@ struct Level {
     std::map<std::string, std::string>::iterator next;
     bool enumerating = false;
 };
-std::vector<Level> levels(1);
+// Each thread has an interpreter instance of its own, as with Regina.
+thread_local std::vector<Level> levels(1);
+thread_local std::deque<std::string> queue;
 
 // Every byte of an argument is read, so that the sanitizer sees a list that points anywhere
-// it should not; the NUL after each text is part of the calling convention.
+// it should not. Regina copies arguments by their length: no NUL need follow them.
 void checkArguments(LONG argc, const RXSTRING* argv) {
     if (argc < 0 || argc > 32) std::abort();
     if (argc > 0 && !argv) std::abort();
@@ -35,7 +38,6 @@ void checkArguments(LONG argc, const RXSTRING* argv) {
             continue;
         }
         for (ULONG j = 0; j < a.strlength; ++j) sum += static_cast<unsigned char>(a.strptr[j]);
-        if (a.strptr[a.strlength] != '\0') std::abort();
     }
     asm volatile("" : : "r"(sum)); // keeps the reads
 }
@@ -72,7 +74,7 @@ extern "C" APIRET APIENTRY RexxStart(LONG argc, PRXSTRING argv, PCSZ name, PRXST
                                      LONG callType, PRXSYSEXIT exits, PSHORT rc, PRXSTRING result) {
     if (callType != RXSUBROUTINE || !name || !rc || !result) std::abort();
     checkArguments(argc, argv);
-    standin::Call call{name, static_cast<ULONG>(argc), argv, 0};
+    standin::Call call{name, false, static_cast<ULONG>(argc), argv, 0};
     if (instore) {
         const RXSTRING& source = instore[0];
         RXSTRING& image = instore[1];
@@ -110,6 +112,52 @@ extern "C" APIRET APIENTRY RexxStart(LONG argc, PRXSTRING argv, PCSZ name, PRXST
         *result = RXSTRING{answer.result.size(), copyOut(answer.result)};
     }
     return answer.code;
+}
+
+// A label runs in the program's own variables; a procedure that fails is a label not found.
+extern "C" APIRET APIENTRY RexxCallBack(PCSZ name, LONG argc, PRXSTRING argv, PSHORT rc,
+                                        PRXSTRING result) {
+    if (!name || !rc || !result) std::abort();
+    checkArguments(argc, argv);
+    standin::Call call{name, true, static_cast<ULONG>(argc), argv, static_cast<int>(levels.size())};
+    standin::Answer answer;
+    if (standin::run) standin::run(call, answer);
+    if (answer.code != 0) return RX_CB_BADN;
+    *rc = answer.rc;
+    *result = answer.value ? RXSTRING{answer.result.size(), copyOut(answer.result)}
+                           : RXSTRING{0, nullptr};
+    return 0;
+}
+
+extern "C" APIRET APIENTRY RexxRegisterFunctionExe(PCSZ, RexxFunctionHandler*) {
+    return 0;
+}
+
+extern "C" APIRET APIENTRY ReginaCleanup() {
+    levels.assign(1, Level{});
+    queue.clear();
+    return 0;
+}
+
+extern "C" ULONG APIENTRY RexxQueryQueue(PSZ, ULONG* count) {
+    *count = queue.size();
+    return 0;
+}
+
+extern "C" ULONG APIENTRY RexxAddQueue(PSZ, PRXSTRING line, ULONG order) {
+    std::string text = line->strptr ? std::string(line->strptr, line->strlength) : "";
+    if (order == RXQUEUE_LIFO)
+        queue.push_front(text);
+    else
+        queue.push_back(text);
+    return 0;
+}
+
+extern "C" ULONG APIENTRY RexxPullQueue(PSZ, PRXSTRING line, PDATETIME, ULONG) {
+    if (queue.empty()) return RXQUEUE_EMPTY;
+    *line = RXSTRING{queue.front().size(), copyOut(queue.front())};
+    queue.pop_front();
+    return 0;
 }
 
 // The subset of the variable pool the package uses: SET, FETCH, DROPV, their symbolic forms
@@ -175,4 +223,5 @@ extern "C" APIRET APIENTRY RexxVariablePool(PSHVBLOCK chain) {
 
 void standin::reset() {
     levels.assign(1, Level{});
+    queue.clear();
 }

@@ -1,5 +1,6 @@
-// A stand-in for the interpreter's RexxStart, RexxRegisterExitExe and RexxVariablePool, linked
-// into the fuzz binaries ahead of Regina's. The real interpreter costs about a millisecond to
+// A stand-in for the interpreter's RexxStart, RexxCallBack, RexxRegisterExitExe,
+// RexxVariablePool, the queue functions and ReginaCleanup, linked into the fuzz binaries ahead
+// of Regina's. The real interpreter costs about a millisecond to
 // tokenise each in-store handler on its own thread; the stand-in runs thousands of inputs a
 // second and checks every argument list the package hands over. Memory still comes from
 // Regina's RexxAllocateMemory and RexxFreeMemory.
@@ -13,7 +14,8 @@ namespace standin {
 
 // One handler procedure call as the package made it.
 struct Call {
-    std::string program; // the external name, or the in-store image the stand-in made
+    std::string program; // the external name or label, or the in-store image the stand-in made
+    bool label;          // run by RexxCallBack
     ULONG argc;
     const RXSTRING* argv;
     int depth; // 1 for a call made from the fuzz driver's own calls
