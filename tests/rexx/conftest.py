@@ -52,8 +52,10 @@ class Run:
         return f"<Run rc={self.returncode} stdout={self.stdout!r} stderr={self.stderr!r}>"
 
 
-def regina_command(program):
-    cmd = ["regina", str(program)]
+def regina_command(*arguments):
+    """The command that runs regina with these arguments (a program and its own arguments, or
+    regina's options first), under valgrind when QUILLMARK_VALGRIND=1."""
+    cmd = ["regina"] + [str(a) for a in arguments]
     if VALGRIND:
         vg = ["valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
               "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite"]
@@ -103,6 +105,14 @@ class Rexx:
 @pytest.fixture
 def rexx(tmp_path):
     return Rexx(tmp_path)
+
+
+def cache_value(name):
+    """The value of a variable in the build's CMakeCache.txt."""
+    for line in (BUILD_DIR / "CMakeCache.txt").read_text().splitlines():
+        if line.split(":", 1)[0] == name and "=" in line:
+            return line.split("=", 1)[1]
+    raise KeyError(name)
 
 
 def rexx_string(text):
