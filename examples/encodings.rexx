@@ -10,8 +10,13 @@
 
    Without arguments it reads the three documents in encodings/ beside this program. Expat
    takes no character above U+FFFF from a converter: in encodings/quill-astral.xml the parse
-   stops at U+1F600 with "not well-formed (invalid token)", and the program says so. */
-call RxFuncAdd 'ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs'
+   stops at U+1F600 with "not well-formed (invalid token)", and the program says so. Exits 0
+   when every document parsed, 1 otherwise, and 2 when the package cannot be loaded. */
+if RxFuncQuery('ExpatLoadFuncs') then /* not registered yet in this process */
+  if RxFuncAdd('ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs') \= 0 then do
+    say 'cannot load quillmark:' RxFuncErrMsg()
+    exit 2
+  end
 call ExpatLoadFuncs
 
 parse arg files

@@ -121,3 +121,20 @@ def rexx_string(text):
     for line in text.strip("\n").split("\n"):
         parts.append("'" + line.replace("'", "''") + "'")
     return " || '0a'x || ".join(parts) if parts else "''"
+
+
+# What a program that checks RxFuncAdd says when Regina cannot find the library.
+NOT_LOADED = ("cannot load quillmark: dlopen() failed: libquillmark.so: cannot open shared "
+              "object file: No such file or directory")
+
+
+def without_the_package(rexx):
+    """An environment in which Regina cannot find libquillmark.so; skips where it is installed."""
+    installed = os.path.join(cache_value("QUILLMARK_ADDON_DIR"), "libquillmark.so")
+    if os.path.exists(installed):
+        pytest.skip(f"{installed} is installed")
+    empty = rexx.folder / "empty"
+    empty.mkdir()
+    env = rexx.env({"REGINA_ADDON_DIR": str(empty)})
+    env.pop("LD_LIBRARY_PATH", None)
+    return env
