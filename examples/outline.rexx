@@ -3,8 +3,13 @@
    attributes as name="value". Text is shown trimmed, with each run of white space made one
    blank, in double quotes; comments as <!-- ... --> and processing instructions as <? ... ?>.
    Each level of nesting indents by two blanks. Exits 0 for a well-formed document; otherwise
-   prints FILE:LINE:COLUMN: MESSAGE after the outline so far and exits 1. */
-call RxFuncAdd 'ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs'
+   prints FILE:LINE:COLUMN: MESSAGE after the outline so far and exits 1. Exits 2 without a
+   file it can open, or when the package cannot be loaded. */
+if RxFuncQuery('ExpatLoadFuncs') then /* not registered yet in this process */
+  if RxFuncAdd('ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs') \= 0 then do
+    say 'cannot load quillmark:' RxFuncErrMsg()
+    exit 2
+  end
 call ExpatLoadFuncs
 
 parse arg file

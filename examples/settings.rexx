@@ -6,8 +6,13 @@
    variable-pool chain: this program captures them with ExpatSetVariablePool before parsing,
    each handler assigns them in its own pool with ExpatGetVariablePool, updates them and
    captures its pool again for the next event, and after the parse this program assigns the
-   final counts in its own pool. Exits 0 for a well-formed file, 1 otherwise. */
-call RxFuncAdd 'ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs'
+   final counts in its own pool. Exits 0 for a well-formed file, 1 otherwise, and 2 without a
+   file or when the package cannot be loaded. */
+if RxFuncQuery('ExpatLoadFuncs') then /* not registered yet in this process */
+  if RxFuncAdd('ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs') \= 0 then do
+    say 'cannot load quillmark:' RxFuncErrMsg()
+    exit 2
+  end
 call ExpatLoadFuncs
 
 parse arg file indent prefix

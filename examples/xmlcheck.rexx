@@ -1,19 +1,43 @@
 /* xmlcheck.rexx FILE ... : tells for each file whether it is well-formed XML.
    Prints "FILE: well-formed" or "FILE:LINE:COLUMN: MESSAGE"; exits 0 when every file is
-   well-formed and 1 otherwise. */
-call RxFuncAdd 'ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs'
+   well-formed, 1 otherwise (a file it cannot open included), and 2 when no file is named or
+   the package cannot be loaded.
+
+   Regina hands a program its command line as one string, in which file names can only be
+   told apart at blanks. Run as "regina -a xmlcheck.rexx FILE ...", the program gets each
+   argument whole, so names with blanks work (quote them as usual in the shell). Called from
+   another Rexx program, it takes one file name per argument. */
+if RxFuncQuery('ExpatLoadFuncs') then /* not registered yet in this process */
+  if RxFuncAdd('ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs') \= 0 then do
+    say 'cannot load quillmark:' RxFuncErrMsg()
+    exit 2
+  end
 call ExpatLoadFuncs
 
-parse arg files
-if files = '' then do
-  say 'usage: xmlcheck.rexx FILE ...'
+/* A plain command line: one string, names at its blanks. With regina -a, or when called as a
+   subroutine or function: one name per argument, taken whole. */
+parse source . how .
+if how == 'COMMAND' then do
+  parse arg names
+  count = words(names)
+  do i = 1 to count
+    file.i = word(names, i)
+  end
+end
+else do
+  count = arg()
+  do i = 1 to count
+    file.i = arg(i)
+  end
+end
+if count = 0 then do
+  say 'usage: regina [-a] xmlcheck.rexx FILE ...'
   exit 2
 end
 
 failures = 0
-do i = 1 to words(files)
-  file = word(files, i)
-  if \check(file) then failures = failures + 1
+do i = 1 to count
+  if \check(file.i) then failures = failures + 1
 end
 exit failures > 0
 

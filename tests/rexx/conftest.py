@@ -58,8 +58,10 @@ class Run:
         return f"<Run rc={self.returncode} stdout={self.stdout!r} stderr={self.stderr!r}>"
 
 
-def regina_command(program, valgrind=False):
-    cmd = ["regina", str(program)]
+def regina_command(*arguments, valgrind=False):
+    """The command that runs regina with these arguments (a program and its own arguments, or
+    regina's options first), under valgrind when QUILLMARK_VALGRIND=1 or valgrind=True."""
+    cmd = ["regina"] + [str(a) for a in arguments]
     if VALGRIND or (valgrind and not SANITIZED):
         vg = ["valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
               "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite"]
@@ -105,7 +107,7 @@ class Rexx:
         self.count += 1
         labels, self.labels = "".join(self.labels), []
         program = self.write(f"main{self.count}.rexx", prologue + body + EPILOGUE + labels)
-        proc = subprocess.run(regina_command(program, valgrind) + list(args), cwd=self.folder,
+        proc = subprocess.run(regina_command(program, valgrind=valgrind) + list(args), cwd=self.folder,
                               env=self.env(env), input=stdin, capture_output=True,
                               timeout=timeout)
         return Run(proc)
@@ -123,9 +125,34 @@ def rexx(tmp_path):
     return Rexx(tmp_path)
 
 
+def cache_value(name):
+    """The value of a variable in the build's CMakeCache.txt."""
+    for line in (BUILD_DIR / "CMakeCache.txt").read_text().splitlines():
+        if line.split(":", 1)[0] == name and "=" in line:
+            return line.split("=", 1)[1]
+    raise KeyError(name)
+
+
 def rexx_string(text):
     """A Rexx expression for text, lines joined with '0a'x (for in-store handler sources)."""
     parts = []
     for line in text.strip("\n").split("\n"):
         parts.append("'" + line.replace("'", "''") + "'")
     return " || '0a'x || ".join(parts) if parts else "''"
+
+
+# What a program that checks RxFuncAdd says when Regina cannot find the library.
+NOT_LOADED = ("cannot load quillmark: dlopen() failed: libquillmark.so: cannot open shared "
+              "object file: No such file or directory")
+
+
+def without_the_package(rexx):
+    """An environment in which Regina cannot find libquillmark.so; skips where it is installed."""
+    installed = os.path.join(cache_value("QUILLMARK_ADDON_DIR"), "libquillmark.so")
+    if os.path.exists(installed):
+        pytest.skip(f"{installed} is installed")
+    empty = rexx.folder / "empty"
+    empty.mkdir()
+    env = rexx.env({"REGINA_ADDON_DIR": str(empty)})
+    env.pop("LD_LIBRARY_PATH", None)
+    return env
