@@ -63,8 +63,10 @@ def regina_command(*arguments, valgrind=False):
     regina's options first), under valgrind when QUILLMARK_VALGRIND=1 or valgrind=True."""
     cmd = ["regina"] + [str(a) for a in arguments]
     if VALGRIND or (valgrind and not SANITIZED):
-        vg = ["valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
-              "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite"]
+        # Commands a program runs fork first: valgrind stays out of those children.
+        vg = ["valgrind", "--quiet", "--error-exitcode=99", "--child-silent-after-fork=yes",
+              "--leak-check=full", "--errors-for-leak-kinds=definite",
+              "--show-leak-kinds=definite"]
         if SUPPRESSIONS.exists():
             vg.append(f"--suppressions={SUPPRESSIONS}")
         cmd = vg + cmd
