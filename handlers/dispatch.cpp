@@ -204,7 +204,7 @@ void runEngine(Feed& feed, PCSZ queue) {
         TopLevelWork top;
         engine(*static_cast<Feed*>(context));
     };
-    if (feed.onHelper && runOnHelper(onHelper, &feed, queue)) return;
+    if (feed.onHelper && runOnHelper(onHelper, &feed, queue, nesting())) return;
     feed.onHelper = false;
     engine(feed);
 }
@@ -230,7 +230,7 @@ struct Nesting {
         const void* position = &here;
         // The stack grows down: a parse still running is above this call.
         while (tNestCount > 0 && !(tNests[tNestCount - 1] > position)) --tNestCount;
-        if (helperDepth() + tNestCount + 1 > kMaxNesting) return false;
+        if (handedDepth() + tNestCount + 1 > kMaxNesting) return false;
         index = tNestCount;
         tNests[tNestCount++] = position;
         tCall = ++calls;
@@ -312,6 +312,10 @@ int feedParser(ParserRecord* record, const char* text, std::size_t length, bool 
 
 std::uint64_t parseCall() {
     return tCall;
+}
+
+int nesting() {
+    return handedDepth() + tNestCount;
 }
 
 void freePendingEvents(PendingEvents* pending) {

@@ -108,6 +108,8 @@ int feedParser(ParserRecord* record, const char* text, std::size_t length, bool 
 inline constexpr int kMaxNesting = 100;
 // The parse call running on this thread: a number no other call has had, 0 for none.
 std::uint64_t parseCall();
+// How many parses are running in one another, down to the innermost one on this thread.
+int nesting();
 
 // The queue of the program whose call runs procedures: a helper shares it with that program.
 struct CallerQueue {

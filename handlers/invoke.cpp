@@ -300,7 +300,7 @@ Outcome runNow(ParserRecord* record, Kind kind, const Value* values, std::uint32
             TopLevelWork top;
             runProgram(context);
         };
-        if (!runOnHelper(onHelper, &run, tQueue)) {
+        if (!runOnHelper(onHelper, &run, tQueue, nesting())) {
             reportFailedRun(kNoHelper, kind, handler->mode, handler->procedure);
             run.outcome.clean = false;
         }

@@ -69,7 +69,7 @@ struct Helper {
     bool quit = false;
     bool engaged = false; // a job was handed over and has not come back
     Baton baton;
-    int depth = 0;
+    int depth = 0; // of the job
     Thread thread{};
     Helper* next = nullptr; // the owner's next helper
 };
@@ -131,7 +131,6 @@ void serve(void* argument) {
 
 Helper* startHelper() {
     auto* helper = new (allocate(sizeof(Helper))) Helper();
-    helper->depth = helperDepth() + 1;
     if (!startThread(serve, helper, kHelperStack, &helper->thread)) {
         helper->~Helper();
         release(helper);
@@ -169,7 +168,7 @@ Helper* idleHelper() {
 
 } // namespace
 
-bool runOnHelper(Job job, void* context, PCSZ queue) {
+bool runOnHelper(Job job, void* context, PCSZ queue, int depth) {
     Helper* helper = idleHelper();
     if (!helper) return false;
     helper->engaged = true;
@@ -177,6 +176,7 @@ bool runOnHelper(Job job, void* context, PCSZ queue) {
     std::unique_lock<std::mutex> guard(helper->lock);
     helper->job = job;
     helper->context = context;
+    helper->depth = depth;
     helper->done = false;
     helper->turn = Turn::Helper;
     helper->changed.notify_all();
@@ -218,7 +218,7 @@ void runOnCaller(Job job, void* context) {
     giveQueue(nullptr, helper->baton);
 }
 
-int helperDepth() {
+int handedDepth() {
     return tServing ? tServing->depth : 0;
 }
 

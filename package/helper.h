@@ -11,15 +11,15 @@ namespace quillmark {
 using Job = void (*)(void* context);
 
 // Runs job on the calling thread's helper and waits for it. While it runs, the helper may hand
-// work back with runOnCaller. False, with nothing run, when no helper thread could be started.
-bool runOnHelper(Job job, void* context, PCSZ queue);
+// work back with runOnCaller. depth is how deeply the work is nested, for the helper to answer
+// from handedDepth. False, with nothing run, when no helper thread could be started.
+bool runOnHelper(Job job, void* context, PCSZ queue, int depth);
 
 // From a job on a helper: runs job on the thread that handed the job over, and waits for it.
 void runOnCaller(Job job, void* context);
 
-// The number of hand-offs between the calling thread and the program's thread: 0 on a
-// program's own thread, 1 on its helper, 2 on the helper's helper...
-int helperDepth();
+// On a helper, the depth its current job was handed over with; 0 on a program's own thread.
+int handedDepth();
 
 // What a procedure run at top level on this thread kept in the interpreter's memory until the
 // instance ends (Regina keeps every argument of every RexxStart), and whether the next run needs
