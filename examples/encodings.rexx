@@ -1,5 +1,8 @@
 /* encodings.rexx [FILE ...] : parses documents in encodings Expat does not know and prints the
-   text of each as the UTF-8 that Expat hands to the character-data procedure.
+   text of each as the UTF-8 that Expat hands to the character-data handler.
+
+   Run it as   regina examples/encodings.rexx
+   (from a checkout, after scripts/setup and export REGINA_ADDON_DIR=$PWD/build).
 
    Two encodings are described here, both by map texts built in this program:
    - KOI8-R, a single-byte Cyrillic code page: every byte stands for one character;
@@ -7,6 +10,11 @@
      0x81, 0x82 and 0x83 start a sequence of 2, 3 or 4 bytes whose remaining bytes are the
      character's scalar value, big-endian (so 0x82 0x4E 0x2D is U+4E2D); other bytes are
      malformed. Its converter answers scalar values of any size, above U+FFFF too.
+
+   What it shows: the unknown-encoding handler (a label that answers a map text for the
+   encodings it knows and the empty string for the others) and the converter (a label that
+   answers the scalar value of one multi-byte sequence), both reading this program's variables;
+   documents read in 64 KiB pieces, which may split a multi-byte sequence.
 
    Without arguments it reads the three documents in encodings/ beside this program. Expat
    takes no character above U+FFFF from a converter: in encodings/quill-astral.xml the parse
@@ -52,37 +60,50 @@ do b = 128 to 255
   end
 end
 
-/* The procedures are in-store sources; each runs as a program of its own, so the maps go
-   into the describing procedure's text. An encoding it does not name stays unknown. */
-describe = "name = translate(arg(2));",
-           "if name = 'KOI8-R' then return '"koi8"';",
-           "if name = 'X-QUILL' then return '"quill"';",
-           "return ''"
-convert = 'return c2d(substr(arg(2), 2))'
-print = 'call charout , arg(2)'
-
 failures = 0
 do i = 1 to words(files)
   if \show(word(files, i)) then failures = failures + 1
 end
 exit failures > 0
 
-show: procedure expose describe convert print
+show: procedure expose koi8 quill
   parse arg file
   if stream(file, 'c', 'query exists') = '' then do
     say file': cannot open'
     return 0
   end
-  text = charin(file, 1, chars(file))
-  call stream file, 'c', 'close'
   p = ExpatParserCreate()
-  call ExpatSetUnknownEncodingHandler p, describe, , 1
-  call ExpatSetUnknownEncodingConverter p, convert, , 1
-  call ExpatSetCharacterDataHandler p, print, , 1
+  call ExpatSetUnknownEncodingHandler p, 'OnEncoding', , 'internal'
+  call ExpatSetUnknownEncodingConverter p, 'OnSequence', , 'internal'
+  call ExpatSetCharacterDataHandler p, 'OnText', , 'internal'
   call charout , substr(file, lastpos('/', file) + 1)': '
-  ok = ExpatParse(p, text, 0)
+  ok = 1
+  do while ok
+    piece = charin(file, , 65536)
+    more = chars(file) > 0
+    ok = ExpatParse(p, piece, more)
+    if \more then leave
+  end
+  call stream file, 'c', 'close'
   if ok then say
   else say ' [stopped at line' ExpatGetCurrentLineNumber(p)', column',
     ExpatGetCurrentColumnNumber(p)':' ExpatErrorString(ExpatGetErrorCode(p))']'
   call ExpatParserFree p
   return ok
+
+/* Expat asks for a map when the document names an encoding it does not know. These two
+   labels run while Expat waits for their answer: like every handler they must return (an
+   EXIT here would leave a parser that can never be freed). */
+OnEncoding: procedure expose koi8 quill
+  name = translate(arg(2))
+  if name = 'KOI8-R' then return koi8
+  if name = 'X-QUILL' then return quill
+  return '' /* not handled: Expat reports the encoding as unknown */
+
+/* The bytes of one sequence (its first byte had -2, -3 or -4 in the map): the character. */
+OnSequence:
+  return c2d(substr(arg(2), 2))
+
+OnText:
+  call charout , arg(2)
+  return

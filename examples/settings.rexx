@@ -1,13 +1,22 @@
 /* settings.rexx FILE [INDENT [PREFIX]] : prints the element outline of an XML file, then how
    many elements and attributes it has and how deep it goes.
 
-   Handler procedures run in variable pools of their own and see nothing of this program. The
-   settings (PREFIX repeated INDENT times per level) and the counters travel in the parser's
-   variable-pool chain: this program captures them with ExpatSetVariablePool before parsing,
-   each handler assigns them in its own pool with ExpatGetVariablePool, updates them and
-   captures its pool again for the next event, and after the parse this program assigns the
-   final counts in its own pool. Exits 0 for a well-formed file, 1 otherwise, and 2 without a
-   file or when the package cannot be loaded. */
+   Run it as   regina examples/settings.rexx examples/samples/catalog.xml 3 -
+   (from a checkout, after scripts/setup and export REGINA_ADDON_DIR=$PWD/build).
+
+   What it shows: handlers that are programs of their own (in-store source text here; a
+   program that keeps its handlers in files or strings works this way), and how such a
+   program and its handlers pass variables through the variable pool. Labels need none of
+   this: they share the program's variables (see outline.rexx).
+
+   In-store and external handlers run isolated, with variables of their own, and see nothing
+   of this program. The settings (PREFIX repeated INDENT times per level) and the counters
+   travel in the parser's variable-pool chain: this program captures them with
+   ExpatSetVariablePool before parsing, each handler assigns them in its own pool with
+   ExpatGetVariablePool, updates them and captures its pool again for the next event, and
+   after the parse this program assigns the final counts in its own pool. The file is read in
+   64 KiB pieces. Exits 0 for a well-formed file, 1 otherwise, and 2 without a file or when
+   the package cannot be loaded. */
 if RxFuncQuery('ExpatLoadFuncs') then /* not registered yet in this process */
   if RxFuncAdd('ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs') \= 0 then do
     say 'cannot load quillmark:' RxFuncErrMsg()
@@ -18,6 +27,10 @@ call ExpatLoadFuncs
 parse arg file indent prefix
 if file = '' then do
   say 'usage: settings.rexx FILE [INDENT [PREFIX]]'
+  exit 2
+end
+if stream(file, 'c', 'query exists') = '' then do
+  say file': cannot open'
   exit 2
 end
 if indent = '' then indent = 2
@@ -44,7 +57,13 @@ call ExpatSetElementHandler p, start, , 1, finish, , 1
 /* The enumeration a handler makes replaces the chain; these names are its first content. */
 call ExpatSetVariablePool p, 'prefix', 'indent', 'depth', 'elements', 'attributes', 'deepest'
 
-ok = ExpatParse(p, charin(file, 1, chars(file)), 0)
+ok = 1
+do while ok
+  piece = charin(file, , 65536)
+  more = chars(file) > 0
+  ok = ExpatParse(p, piece, more)
+  if \more then leave
+end
 call stream file, 'c', 'close'
 if \ok then do
   say file':'ExpatGetCurrentLineNumber(p)':'ExpatGetCurrentColumnNumber(p)':',

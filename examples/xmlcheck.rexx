@@ -6,7 +6,14 @@
    Regina hands a program its command line as one string, in which file names can only be
    told apart at blanks. Run as "regina -a xmlcheck.rexx FILE ...", the program gets each
    argument whole, so names with blanks work (quote them as usual in the shell). Called from
-   another Rexx program, it takes one file name per argument. */
+   another Rexx program, it takes one file name per argument.
+
+   Run it as   regina examples/xmlcheck.rexx examples/samples/catalog.xml
+   (from a checkout, after scripts/setup and export REGINA_ADDON_DIR=$PWD/build).
+
+   What it shows: a parser with no handlers at all (Expat alone checks the document), fed in
+   64 KiB pieces, and where and why a parse failed: ExpatGetErrorCode, ExpatErrorString and
+   the position queries. */
 if RxFuncQuery('ExpatLoadFuncs') then /* not registered yet in this process */
   if RxFuncAdd('ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs') \= 0 then do
     say 'cannot load quillmark:' RxFuncErrMsg()

@@ -24,9 +24,11 @@ def test_manual_states_the_version():
 
 
 def release_date():
-    """The date of the newest release in CHANGELOG.md, whose heading must name the version."""
+    """The date of the newest release in CHANGELOG.md, whose heading must name the version. Only
+    a list of changes not released yet ("Unreleased") may come before it."""
     changelog = (SOURCE_DIR / "CHANGELOG.md").read_text(encoding="utf-8")
-    newest = re.findall(r"^## (.*)$", changelog, re.M)[0]
+    headings = re.findall(r"^## (.*)$", changelog, re.M)
+    newest = headings[1] if headings[0] == "Unreleased" else headings[0]
     match = re.fullmatch(rf"{re.escape(VERSION)} \((\d{{4}}-\d\d-\d\d)\)", newest)
     assert match, newest
     return datetime.date.fromisoformat(match.group(1))
