@@ -368,14 +368,16 @@ Free: procedure
 
 # ---- limits -----------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("mode", ["label", "instore"])
+@pytest.mark.parametrize("mode", ["label", "instore", "mixed"])
 def test_nested_parses_are_refused_past_the_limit(rexx, mode):
-    # Each level's handler parses a document whose handler parses the next one.
+    # Each level's handler parses a document whose handler parses the next one. Mixed: labels of
+    # the program for the first ten levels, then in-store procedures on helper threads.
+    instore = "value('QM_SOURCE', , 'ENVIRONMENT'), , 1"
     nest = """parse arg h
 n = value('QM_DEPTH', , 'ENVIRONMENT') + 1
 call value 'QM_DEPTH', n, 'ENVIRONMENT'
 c = ExpatParserCreate()
-call ExpatSetCommentHandler c, {again}
+{again}
 r = try("ExpatParse(c, '<a><!--x--></a>', 0)")
 if r \\== 1 then say 'depth' n r
 call ExpatParserFree c
@@ -387,15 +389,17 @@ try:
   return __r
 __tryfail:
   return 'ERROR' rc"""
+    rexx.write("nest.src", nest.format(again=f"call ExpatSetCommentHandler c, {instore}"))
     if mode == "label":
-        group = rexx.label("Nest", nest.format(again="'Nest', , 'internal'"))
+        group = rexx.label("Nest", nest.format(again="call ExpatSetCommentHandler c, 'Nest', , 'internal'"))
+    elif mode == "mixed":
+        group = rexx.label("Nest", nest.format(again=f"""if n < 10 then call ExpatSetCommentHandler c, 'Nest', , 'internal'
+else call ExpatSetCommentHandler c, {instore}"""))
     else:
-        source = nest.format(again="value('QM_SOURCE', , 'ENVIRONMENT'), , 1")
-        group = "value('QM_SOURCE', , 'ENVIRONMENT'), , 1"
-        rexx.write("nest.src", source)
+        group = instore
     lines = rexx.ok(f"""
 call value 'QM_DEPTH', 0, 'ENVIRONMENT'
-if {int(mode == "instore")} then call value 'QM_SOURCE', charin('nest.src', 1, chars('nest.src')), 'ENVIRONMENT'
+call value 'QM_SOURCE', charin('nest.src', 1, chars('nest.src')), 'ENVIRONMENT'
 p = ExpatParserCreate()
 call ExpatSetCommentHandler p, {group}
 say 'parse' ExpatParse(p, '<a><!--x--></a>', 0)
