@@ -1,7 +1,8 @@
+# shellcheck shell=bash
 # Sourced by bench/run and bench/profile: installs what they need (Debian bookworm, as root),
 # builds the library and the bare loops in build-bench/, and sets the paths they share.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$root"
+cd "$root" || exit 1
 "$root/scripts/need" g++ cmake make libexpat1-dev libregina3-dev regina-rexx python3 "$@"
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMARK_TESTS=OFF \
     -DQUILLMARK_BENCH=ON >/dev/null
