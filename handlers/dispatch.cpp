@@ -99,16 +99,17 @@ void capture(PendingEvents& q, Kind kind, const Value& markup) {
     ++q.events.back().pieceCount;
 }
 
-Outcome runDeferred(ParserRecord* record, Handle handle, Kind kind, const Value* values,
-                    std::uint32_t count, const EventPlace& place, bool startTag) {
+// Answers whether the parser is still there afterwards: its procedure may have freed it.
+bool runDeferred(ParserRecord* record, Handle handle, Kind kind, const Value* values,
+                 std::uint32_t count, const EventPlace& place, bool startTag, Outcome* outcome) {
+    const std::uint64_t frees = parsersFreed();
     record->place = &place;
     record->inStartTag = startTag;
-    Outcome outcome = runNow(record, kind, values, count);
-    if (objectOf(handle) == record) {
-        record->place = nullptr;
-        record->inStartTag = false;
-    }
-    return outcome;
+    *outcome = runNow(record, kind, values, count);
+    if (!stillLive(record, handle, frees)) return false;
+    record->place = nullptr;
+    record->inStartTag = false;
+    return true;
 }
 
 int refusal(Kind kind) {
@@ -128,10 +129,11 @@ bool drain(ParserRecord* record, Handle handle) {
             const PendingEvents::Stored& s = q.values[event.firstValue + v];
             q.arguments.push_back(Value{s.given ? q.bytes.data() + s.offset : nullptr, s.length});
         }
-        Outcome outcome =
-            runDeferred(record, handle, event.kind, q.arguments.data(),
-                        static_cast<std::uint32_t>(event.valueCount), place, event.startTag);
-        if (objectOf(handle) != record) return false;
+        Outcome outcome;
+        if (!runDeferred(record, handle, event.kind, q.arguments.data(),
+                         static_cast<std::uint32_t>(event.valueCount), place, event.startTag,
+                         &outcome))
+            return false;
         if (record->failure || !outcome.ran) continue;
         const ResultUse use = eventInfo(event.kind).result;
         if (!outcome.clean)
@@ -143,8 +145,9 @@ bool drain(ParserRecord* record, Handle handle) {
             for (std::size_t p = 0; p < event.pieceCount && !record->failure; ++p) {
                 const PendingEvents::Piece piece = q.pieces[event.firstPiece + p];
                 Value markup{q.bytes.data() + piece.offset, piece.length};
-                Outcome passed = runDeferred(record, handle, piece.kind, &markup, 1, place, false);
-                if (objectOf(handle) != record) return false;
+                Outcome passed;
+                if (!runDeferred(record, handle, piece.kind, &markup, 1, place, false, &passed))
+                    return false;
                 if (passed.ran && !passed.clean) stopParse(record, XML_ERROR_ABORTED, &place);
             }
         }

@@ -47,7 +47,7 @@ void buildArguments(const ParserRecord* record, const Value* values, std::uint32
                     Arguments& args) {
     const std::uint32_t total = count + 1;
     args.count = total < kMaxArguments ? total : kMaxArguments;
-    args.list[0] = rxstring(std::strlen(record->handleText), const_cast<char*>(record->handleText));
+    args.list[0] = rxstring(record->handleLength, const_cast<char*>(record->handleText));
     args.bytes = args.list[0].strlength;
     for (std::uint32_t i = 1; i < args.count; ++i) {
         const Value& v = values[i - 1];
@@ -104,10 +104,10 @@ int answerOf(const RXSTRING& result, SHORT returnCode) {
     return returnCode;
 }
 
-void readResult(Outcome& outcome, const RXSTRING& result, SHORT returnCode, ResultReader reader,
-                void* context) {
+void readResult(Outcome& outcome, Kind kind, const RXSTRING& result, SHORT returnCode,
+                ResultReader reader, void* context) {
     outcome.hasResult = result.strptr && result.strlength;
-    outcome.answer = answerOf(result, returnCode);
+    if (eventInfo(kind).result == ResultUse::Answer) outcome.answer = answerOf(result, returnCode);
     if (reader) reader(result, returnCode, context);
 }
 
@@ -147,8 +147,10 @@ void runLabel(void* context) {
     Run& run = *static_cast<Run*>(context);
     // Kept for the report: a setter the label calls may release the record.
     char label[256];
-    std::strncpy(label, run.handler->procedure, sizeof label - 1);
-    label[sizeof label - 1] = '\0';
+    std::size_t length = std::strlen(run.handler->procedure);
+    if (length >= sizeof label) length = sizeof label - 1;
+    std::memcpy(label, run.handler->procedure, length);
+    label[length] = '\0';
     if (run.handler->checkedIn != parseCall() || !parseCall()) {
         run.handler->grouped = labelStandsInAGroup(label);
         run.handler->checkedIn = parseCall();
@@ -169,7 +171,7 @@ void runLabel(void* context) {
         else if (rc != 0)
             code = static_cast<long>(rc);
         else
-            readResult(run.outcome, result, returnCode, run.reader, run.readerContext);
+            readResult(run.outcome, run.kind, result, returnCode, run.reader, run.readerContext);
         release(result.strptr);
     }
     run.outcome.clean = code == 0;
@@ -240,7 +242,8 @@ void runProgram(void* context) {
         // Regina keeps a copy of every argument, and some more, until the instance ends.
         noteKept(args.bytes + 64 * args.count + 256);
         if (reginasEnvironment(handler->environment)) needFreshInstance();
-        if (code == 0) readResult(run.outcome, result, returnCode, run.reader, run.readerContext);
+        if (code == 0)
+            readResult(run.outcome, run.kind, result, returnCode, run.reader, run.readerContext);
         if (result.strptr != preset) release(result.strptr);
     }
     run.outcome.clean = code == 0;

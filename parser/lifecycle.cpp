@@ -5,6 +5,9 @@
 #include "../package/functions.h"
 #include "../varpool/chain.h"
 
+#include <atomic>
+#include <cstring>
+
 namespace quillmark {
 
 ParserRecord* parserArgument(ULONG argc, const RXSTRING* argv, ULONG count,
@@ -37,6 +40,7 @@ APIRET publish(XML_Parser parser, ParserRecord* parent, PRXSTRING result) {
     record->parent = parent;
     record->handle = registerObject(record);
     handleText(record->handle, record->handleText);
+    record->handleLength = std::strlen(record->handleText);
     XML_SetUserData(parser, record);
     if (parent) {
         copyHandlerTable(*parent->handlers, *record->handlers);
@@ -59,7 +63,20 @@ EventPlace placeNow(XML_Parser parser, bool startTag) {
                       startTag ? XML_GetIdAttributeIndex(parser) : -1};
 }
 
+namespace {
+std::atomic<std::uint64_t> frees{0};
+} // namespace
+
+std::uint64_t parsersFreed() {
+    return frees.load(std::memory_order_acquire);
+}
+
+bool stillLive(const ParserRecord* record, Handle handle, std::uint64_t freesBefore) {
+    return parsersFreed() == freesBefore || objectOf(handle) == record;
+}
+
 void releaseParser(ParserRecord* record) {
+    frees.fetch_add(1, std::memory_order_release);
     // Expat may run the unknown-encoding release procedure while it frees the parser; the
     // record stays live for that, but answers no calls.
     record->freeing = true;
@@ -124,6 +141,7 @@ QUILLMARK_ENTRY(ExpatParserFree) {
     if (record->phase == Phase::Parsing && !record->answering) return kInvalidCall;
     if (record->phase == Phase::Parsing) {
         record->freeRequested = true;
+        frees.fetch_add(1, std::memory_order_release);
         unregisterObject(record->handle);
     } else {
         CallerQueue callers(queue);

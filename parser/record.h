@@ -3,6 +3,7 @@
 
 #include "../package/frame.h"
 
+#include <cstdint>
 #include <expat.h>
 
 namespace quillmark {
@@ -29,9 +30,10 @@ struct ParserRecord {
     XML_Parser parser; // owned; never null in a live record
     Handle handle;
     char handleText[kHandleTextSize]; // what the procedures get as argument 1
-    HandlerTable* handlers;           // owned
-    SHVBLOCK* poolChain;              // owned by this record alone
-    PendingEvents* pending;           // owned: events whose procedures wait for Expat to suspend
+    std::size_t handleLength;
+    HandlerTable* handlers; // owned
+    SHVBLOCK* poolChain;    // owned by this record alone
+    PendingEvents* pending; // owned: events whose procedures wait for Expat to suspend
 
     // Expat cannot free a parser from inside its own handlers, nor a parent while an
     // external-entity parser made from it is alive.
@@ -64,5 +66,9 @@ EventPlace placeNow(XML_Parser parser, bool startTag);
 
 // Frees the parser and its record (Expat's parser first: it may run the release procedure).
 void releaseParser(ParserRecord* record);
+// Whether the record is still the live parser of this handle. Cheap while no parser at all has
+// been freed since `freesBefore` (what parsersFreed answered then).
+std::uint64_t parsersFreed();
+bool stillLive(const ParserRecord* record, Handle handle, std::uint64_t freesBefore);
 
 } // namespace quillmark
