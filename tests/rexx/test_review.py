@@ -1,0 +1,132 @@
+"""Faults found by attacking the package through `regina`: each test shows one, and is marked
+xfail (strict) with its cause until the package is fixed.
+
+Labels inside a DO, SELECT or IF group must never reach RexxCallBack: Regina answers "not
+found" for them, but a PROCEDURE label there leaves its memory corrupted, and the program
+crashes a few clauses later. The package finds such labels by reading the running program's
+source; the first tests give it sources and programs it reads wrongly.
+"""
+
+import subprocess
+
+import pytest
+
+from conftest import PROLOGUE, EPILOGUE, VALGRIND, SANITIZED, regina_command, rexx_string
+
+MEASURED = not VALGRIND and not SANITIZED
+
+# Parses with the label L as start handler, then works the interpreter's memory: after a call
+# of a grouped label through RexxCallBack the string work crashes.
+GROUPED_USER = """
+do k = 1 to 20
+  p = ExpatParserCreate()
+  call ExpatSetElementHandler p, 'L', , 'internal'
+  r = ExpatParse(p, '<a><b/></a>', 0)
+  call ExpatParserFree p
+  s.k = copies('x', k) || k
+end
+t = ''
+do k = 1 to 20; t = t || s.k; end
+say 'parse' r 'alive' length(t)
+"""
+ALIVE = f"parse 0 alive {sum(k + len(str(k)) for k in range(1, 21))}"
+LABEL_NOT_FOUND = 'Quillmark (Error -16): rexx interpreter error (StartElement handler "L")'
+
+
+def grouped_label(opening, closing="end"):
+    return f"""exit
+{opening}
+L: procedure
+  say 'never' arg(2)
+  return
+{closing}
+"""
+
+
+# The label stands in a group whose DO follows THEN or ELSE on a continued line.
+CONTINUED = pytest.mark.xfail(strict=True, reason="handlers/labels.cpp Scanner::labels(): after "
+                              "THEN/ELSE the clause that starts with a continuation comma is "
+                              "skipped whole, the DO on the next line with it")
+
+
+@pytest.mark.parametrize("opening,closing", [
+    pytest.param("if 1 then do", "end", id="plain"),
+    pytest.param("if 1 then,\n  do", "end", marks=CONTINUED, id="then"),
+    pytest.param("if 0 then nop\nelse,\n  do", "end", marks=CONTINUED, id="else"),
+    pytest.param("if 1 then /* c */ ,\n  do", "end", marks=CONTINUED, id="then-comment"),
+    # the missed DO's END closes the outer group in the scan: L is read as outside it
+    pytest.param("do 1\n  if 1 then,\n    do\n    end", "end", marks=CONTINUED,
+                 id="after-inner-group"),
+])
+def test_label_in_a_group_opened_on_a_continued_line(rexx, opening, closing):
+    run = rexx(GROUPED_USER + grouped_label(opening, closing))
+    assert run.returncode == 0, run
+    assert run.lines == [ALIVE]
+    assert set(run.errors) == {LABEL_NOT_FOUND}
+
+
+# When the source cannot be read, or no longer is the running program's, nothing tells where
+# the label stands; the label is asked for anyway.
+@pytest.mark.xfail(strict=True, reason="handlers/labels.cpp labelStandsInAGroup(): a program "
+                   "whose source file cannot be read (gone, or run from standard input) or was "
+                   "rewritten is taken to have no label in a group, and RexxCallBack is asked")
+@pytest.mark.parametrize("how", ["deleted", "rewritten", "stdin"])
+def test_label_in_a_group_of_a_program_whose_file_is_gone(rexx, how):
+    before = {
+        "deleted": "parse source . . me\naddress system 'rm' me\n",
+        "rewritten": ("parse source . . me\n"
+                      "address system \"sed -i 's/^if 1 then do$/nop/' \" me\n"),
+        "stdin": "",
+    }[how]
+    body = before + GROUPED_USER + grouped_label("if 1 then do")
+    if how == "stdin":
+        proc = subprocess.run(regina_command("-"), cwd=rexx.folder, env=rexx.env(),
+                              input=(PROLOGUE + body + EPILOGUE).encode(), capture_output=True,
+                              timeout=300)
+        returncode, lines = proc.returncode, proc.stdout.decode().splitlines()
+        errors = proc.stderr.decode().splitlines()
+    else:
+        run = rexx(body)
+        returncode, lines, errors = run.returncode, run.lines, run.errors
+    assert returncode == 0, (returncode, lines, errors)
+    assert lines == [ALIVE]
+    assert set(errors) == {LABEL_NOT_FOUND}
+
+
+# An in-store procedure calls a program file that parses with its own labels.
+@pytest.mark.xfail(strict=True, reason="handlers/invoke.cpp runProgram(): RunningSource names "
+                   "the in-store text for the whole run, so labelStandsInAGroup() reads it for "
+                   "the program files the procedure calls, and misses their grouped labels")
+def test_label_in_a_group_of_a_program_called_by_an_in_store_procedure(rexx):
+    rexx.write("parses.rexx", GROUPED_USER + "return\n" + grouped_label("if 1 then do"))
+    run = rexx(f"""
+p = ExpatParserCreate()
+call ExpatSetCommentHandler p, {rexx_string("call 'parses.rexx'")}, , 1
+say 'outer' ExpatParse(p, '<a><!--c--></a>', 0)
+call ExpatParserFree p
+""")
+    assert run.returncode == 0, run
+    assert run.lines == [ALIVE, "outer 1"]
+    assert set(run.errors) == {LABEL_NOT_FOUND}
+
+
+# ---- isolated procedures -----------------------------------------------------------------------
+
+@pytest.mark.xfail(strict=True, reason="package/helper.cpp: the package's functions are "
+                   "registered once per helper instance (registerFunctions in serve and "
+                   "renewInstance); ExpatDropFuncs in one procedure removes them for every later "
+                   "procedure on that helper, of any parser, until the instance is renewed")
+def test_functions_dropped_by_a_procedure_stay_for_the_next(rexx):
+    # Handlers written with the loading lines at the top often drop the functions at the end.
+    lines = rexx.ok(f"""
+p = ExpatParserCreate()
+call ExpatSetCommentHandler p, {rexx_string("say 'comment'; call ExpatDropFuncs")}, , 1
+call ExpatSetProcessingInstructionHandler p, {rexx_string("say 'pi line' ExpatGetCurrentLineNumber(arg(1))")}, , 1
+say 'parse' ExpatParse(p, '<a><!--c-->' || '0a'x || '<?pi x?></a>', 0)
+call ExpatParserFree p
+q = ExpatParserCreate()
+call ExpatSetProcessingInstructionHandler q, {rexx_string("say 'q pi line' ExpatGetCurrentLineNumber(arg(1))")}, , 1
+say 'parse' ExpatParse(q, '<a><?pi x?></a>', 0)
+call ExpatParserFree q
+""")
+    assert lines == ["comment", "pi line 2", "parse 1", "q pi line 1", "parse 1"]
