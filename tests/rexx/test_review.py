@@ -130,3 +130,120 @@ say 'parse' ExpatParse(q, '<a><?pi x?></a>', 0)
 call ExpatParserFree q
 """)
     assert lines == ["comment", "pi line 2", "parse 1", "q pi line 1", "parse 1"]
+
+
+PEAK = """
+f = '/proc/self/status'
+do until left(l, 6) = 'VmHWM:'
+  l = linein(f)
+end
+say 'peak' word(l, 2)
+"""
+
+
+@pytest.mark.xfail(strict=True, reason="handlers/invoke.cpp runProgram(): noteKept() counts the "
+                   "arguments only; Regina also keeps about 48 bytes per DO control variable of "
+                   "every run, so a helper keeps tens of MiB, not 4 MiB, before it is renewed")
+@pytest.mark.parametrize("mode", ["instore", "external"])
+def test_memory_of_procedures_with_many_loops_stays_bounded(rexx, mode):
+    if not MEASURED:
+        pytest.skip("memory is measured on plain runs only")
+    # A handler of 40 small loops, each with a control variable of its own.
+    source = "\n".join(f"do j{i} = 1 to 2; end" for i in range(40))
+    if mode == "instore":
+        group = f"{rexx_string(source)}, , 1"
+    else:
+        rexx.write("loops.rexx", source + "\n")
+        group = "'loops', , ''"
+    peaks = []
+    for events in (1000, 30000):
+        lines = rexx.ok(f"""
+p = ExpatParserCreate()
+call ExpatSetCharacterDataHandler p, {group}
+call ExpatParse p, '<doc>', 1
+do i = 1 to {events} % 100
+  call ExpatParse p, copies('<t>xxxxxxxxxx</t>', 100), 1
+end
+say 'parse' ExpatParse(p, '</doc>', 0)
+call ExpatParserFree p
+""" + PEAK, timeout=600)
+        assert lines[0] == "parse 1"
+        peaks.append(int(lines[-1].split()[1]))
+    # 29 000 more events: within the 4 MiB a helper may keep, and some.
+    assert peaks[1] - peaks[0] < 8 * 1024, peaks
+
+
+@pytest.mark.xfail(strict=True, reason="package/helper.cpp runOnHelper()/runOnCaller(): every "
+                   "hand-off pulls the whole external data queue off one thread's instance and "
+                   "queues it on the other's, and back, so each hand-off costs time in "
+                   "proportion to the lines queued, whether a procedure uses the queue or not")
+def test_queued_lines_do_not_slow_every_hand_off(rexx):
+    if not MEASURED:
+        pytest.skip("time is measured on plain runs only")
+    # A label and an in-store procedure on one parser: the parse runs on a helper and hands
+    # each label's event back to the program.
+    times = {}
+    for lines_queued in (0, 5000):
+        lines = rexx.ok(f"""
+do i = 1 to {lines_queued}; queue 'line' i; end
+p = ExpatParserCreate()
+call ExpatSetCommentHandler p, 'nop', , 1
+call ExpatSetElementHandler p, 'OnStart', , 'internal'
+call time 'R'
+ok = ExpatParse(p, '<a>' || copies('<b/>', 2000) || '</a>', 0)
+say 'parse' ok 'queued' queued() 'seconds' time('E')
+call ExpatParserFree p
+exit
+OnStart: return
+""")
+        words = lines[0].split()
+        assert words[:4] == ["parse", "1", "queued", str(lines_queued)], lines
+        times[lines_queued] = float(words[5])
+    # The queue is not used: the 2 001 hand-offs should cost about the same.
+    assert times[5000] < 5 * times[0] + 0.2, times
+
+
+@pytest.mark.xfail(strict=True, reason="parser/lifecycle.cpp ExpatParserFree and "
+                   "handlers/dispatch.cpp feedParser() refuse only while the parser's phase is "
+                   "Parsing; an isolated procedure whose event was kept behind a label's runs in "
+                   "the Handling phase, where its own parser is freed or its parse stopped")
+@pytest.mark.parametrize("call,refused", [
+    ("ExpatParserFree(arg(1))", "refused 40"),
+    ("ExpatParse(arg(1), '<z/>', 0)", "refused 40"),
+])
+def test_isolated_procedure_cannot_free_or_feed_its_own_parser(rexx, call, refused):
+    # The end of b comes in the token of b's start, whose label is kept: so is the end's
+    # procedure. The end of a comes alone and runs while Expat waits.
+    on_end = rexx_string(f"""signal on syntax name refused
+say 'end' arg(2) {call} '.'
+return
+refused: say 'end' arg(2) 'refused' rc""")
+    lines = rexx.ok(f"""
+p = ExpatParserCreate()
+call ExpatSetElementHandler p, 'OnStart', , 'internal', {on_end}, , 1
+say 'parse' ExpatParse(p, '<a><b/></a>', 0)
+call ExpatParserFree p
+exit
+OnStart: say 'start' arg(2); return
+""")
+    assert lines == ["start a", "start b", f"end b {refused}", f"end a {refused}", "parse 1"]
+
+
+@pytest.mark.xfail(strict=True, reason="handlers/invoke.cpp runLabel(): the label's name is "
+                   "copied into char label[256] and cut there; RexxCallBack is asked for the "
+                   "first 255 characters, which name another label or none")
+def test_label_with_a_long_name(rexx):
+    # Regina takes labels of this length.
+    long = "L" + "x" * 299
+    short = long[:255]
+    lines = rexx.ok(f"""
+p = ExpatParserCreate()
+call ExpatSetElementHandler p, '{long}', , 'internal'
+say 'parse' ExpatParse(p, '<a/>', 0)
+call ExpatParserFree p
+call {long} 'handle', 'by call'
+exit
+{short}: say 'the short one' arg(2); return
+{long}: say 'the long one' arg(2); return
+""")
+    assert lines == ["the long one a", "parse 1", "the long one by call"]
