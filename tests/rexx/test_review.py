@@ -249,6 +249,41 @@ exit
     assert lines == ["the long one a", "parse 1", "the long one by call"]
 
 
+
+@pytest.mark.xfail(strict=True, reason="handlers/dispatch.cpp Nesting::enter(): the parse a "
+                   "label's EXIT jumped over stays counted until a parse starts from higher up "
+                   "the stack; parses started from ever deeper frames count every one of them, "
+                   "and past 100 each is refused (40) with nothing running")
+def test_parses_after_called_programs_left_from_labels(rexx):
+    # Each level of a recursion hands a parser to a program that leaves from its label, as a
+    # called program may; the parser is freed, and the next level goes one frame deeper.
+    rexx.write("leaves.rexx", """parse arg p
+call ExpatParse p, '<a/>', 0
+return 'not reached'
+Leave: exit 'left'
+""")
+    run = rexx("""
+say deeper(1)
+exit
+deeper: procedure
+  parse arg d
+  p = ExpatParserCreate()
+  call ExpatSetElementHandler p, 'Leave', , 'internal'
+  call 'leaves.rexx' p
+  if result \\== 'left' then return 'level' d 'answered' result
+  call ExpatParserFree p
+  if d < 110 then return deeper(d + 1)
+  q = ExpatParserCreate()
+  call ExpatSetElementHandler q, 'Fine', , 'internal'
+  r = try('ExpatParse(q, "<z/>", 0)')
+  call ExpatParserFree q
+  return 'level' d 'parse' r
+Fine: return
+""")
+    assert run.returncode == 0, run
+    assert run.lines == ["level 110 parse 1"]
+
+
 # ---- documents -------------------------------------------------------------------------------
 
 EXPANSION = pytest.mark.xfail(strict=True, reason="handlers/dispatch.cpp defer()/engine(): "
