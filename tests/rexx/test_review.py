@@ -2,9 +2,9 @@
 xfail (strict) with its cause until the package is fixed.
 
 Labels inside a DO, SELECT or IF group must never reach RexxCallBack: Regina answers "not
-found" for them, but a PROCEDURE label there leaves its memory corrupted, and the program
-crashes a few clauses later. The package finds such labels by reading the running program's
-source; the first tests give it sources and programs it reads wrongly.
+found" for them, but releases a string twice on the way, and the program crashes a few clauses
+later. The package finds such labels by reading the running program's source; the first tests
+give it sources and programs it reads wrongly.
 """
 
 import subprocess
