@@ -78,7 +78,7 @@ void defer(ParserRecord* record, Kind kind, const Value* values, std::uint32_t c
     PendingEvents& q = pendingOf(record);
     const bool startTag = kind == Kind::StartElement;
     q.events.push_back(PendingEvents::Event{kind, q.values.size(), count, q.pieces.size(), 0,
-                                            startTag, placeNow(record->parser, startTag)});
+                                            startTag, placeNow(record, startTag)});
     for (std::uint32_t i = 0; i < count; ++i) {
         const Value& v = values[i];
         q.values.push_back(v.text ? PendingEvents::Stored{q.keep(v.text, v.length), v.length, true}
@@ -218,30 +218,53 @@ bool hasProgramOfItsOwn(ParserRecord* record) {
     return false;
 }
 
-// Parses nested in procedures of other parses, counted per thread chain. A parse whose frames a
-// label jumped over stays in the count until a parse starts from as high up the stack.
-thread_local const void* tNests[kMaxNesting + 1];
+// Parses nested in procedures of other parses, counted per thread chain: those whose call is
+// above this one on the stack and still drives its parser. A parse whose frames a label's EXIT
+// jumped over stays counted only while its parser lives and nothing fed it since.
+struct Nest {
+    const void* position;
+    const ParserRecord* record;
+    Handle handle;
+    std::uint64_t call;
+};
+thread_local Nest tNests[kMaxNesting + 1];
 thread_local int tNestCount = 0;
-thread_local std::uint64_t tCall = 0;
 std::atomic<std::uint64_t> calls{0};
 
+bool stillNested(const Nest& nest, const void* here) {
+    // The stack grows down: a parse still running is above this call.
+    return nest.position > here && objectOf(nest.handle) == nest.record &&
+           nest.record->drivingCall == nest.call;
+}
+
 struct Nesting {
-    int index = -1;
-    std::uint64_t savedCall = tCall;
-    bool enter() {
+    ParserRecord* record = nullptr;
+    std::uint64_t call = 0;
+    bool enter(ParserRecord* parsing) {
         const char here = 0;
-        const void* position = &here;
-        // The stack grows down: a parse still running is above this call.
-        while (tNestCount > 0 && !(tNests[tNestCount - 1] > position)) --tNestCount;
+        int kept = 0;
+        for (int k = 0; k < tNestCount; ++k)
+            if (stillNested(tNests[k], &here)) tNests[kept++] = tNests[k];
+        tNestCount = kept;
         if (handedDepth() + tNestCount + 1 > kMaxNesting) return false;
-        index = tNestCount;
-        tNests[tNestCount++] = position;
-        tCall = ++calls;
+        record = parsing;
+        call = ++calls;
+        record->drivingCall = call;
+        tNests[tNestCount++] = Nest{&here, record, record->handle, call};
         return true;
     }
+    // Only when the parser is still there: a procedure may have freed it.
+    void done() {
+        if (record->drivingCall == call) record->drivingCall = 0;
+    }
     ~Nesting() {
-        if (index >= 0) tNestCount = index;
-        tCall = savedCall;
+        if (!record) return;
+        for (int k = tNestCount - 1; k >= 0; --k)
+            if (tNests[k].call == call) {
+                for (int j = k + 1; j < tNestCount; ++j) tNests[j - 1] = tNests[j];
+                --tNestCount;
+                break;
+            }
     }
 };
 
@@ -277,22 +300,26 @@ void stopParse(ParserRecord* record, int code, const EventPlace* place) {
     record->failure = code;
     record->failurePlace = place           ? *place
                            : record->place ? *record->place
-                                           : placeNow(record->parser, false);
+                                           : placeNow(record, false);
     // Inside Expat's callbacks: no later event. A suspended parse is simply not resumed.
     if (record->phase == Phase::Parsing) XML_StopParser(record->parser, XML_FALSE);
 }
 
 int feedParser(ParserRecord* record, const char* text, std::size_t length, bool last) {
+    // From inside one of its own procedures that are programs of their own.
+    if (record->procedures) return kRefused;
     if (record->failure) return XML_STATUS_ERROR;
-    // From inside a label of this parser, or after a label jumped out of its parse.
+    // From inside a label of this parser, or after a label jumped out of its parse: either way
+    // that parse ends, and no longer counts as nested.
     if (record->phase == Phase::Handling || record->answering) {
         stopParse(record, XML_ERROR_ABORTED, nullptr);
+        record->drivingCall = 0;
         return XML_STATUS_ERROR;
     }
-    // From inside one of its own procedures that run while Expat waits.
+    // Expat is running this parser already.
     if (record->phase == Phase::Parsing) return kRefused;
     Nesting nesting;
-    if (!nesting.enter()) return kRefused;
+    if (!nesting.enter(record)) return kRefused;
     const Handle handle = record->handle;
     Feed feed{record, text, length, last, false, false, hasProgramOfItsOwn(record), XML_STATUS_OK};
     for (;;) {
@@ -310,11 +337,8 @@ int feedParser(ParserRecord* record, const char* text, std::size_t length, bool 
         feed.resume = true;
     }
     record->phase = Phase::Idle;
+    nesting.done();
     return record->failure ? XML_STATUS_ERROR : feed.status;
-}
-
-std::uint64_t parseCall() {
-    return tCall;
 }
 
 int nesting() {

@@ -33,9 +33,9 @@ struct HandlerRecord {
     InstorePair* instore; // null in external and label mode
     Mode mode;
     bool empty; // in-store source without a clause: runs nothing
-    // A label is looked up in the program's source once per parse call: whether it stands
-    // inside a group, and the call that found it out.
-    bool grouped;
+    // A label is looked up in the program's source once per parse call: where it stands, and
+    // the call that found it out.
+    unsigned char labelPlace;
     std::uint64_t checkedIn;
     // Runs using this record on a helper. A record let go while it runs is detached from its
     // slot and released when the last run is done with it.
@@ -106,8 +106,6 @@ inline constexpr int kRefused = -1;
 int feedParser(ParserRecord* record, const char* text, std::size_t length, bool last);
 // How deep parses may nest (a procedure's parse inside another's).
 inline constexpr int kMaxNesting = 100;
-// The parse call running on this thread: a number no other call has had, 0 for none.
-std::uint64_t parseCall();
 // How many parses are running in one another, down to the innermost one on this thread.
 int nesting();
 
@@ -143,8 +141,10 @@ struct RunningSource {
     RunningSource& operator=(const RunningSource&) = delete;
     const RXSTRING* saved;
 };
-// Whether the first label of this name in the running program stands inside a DO, SELECT or
-// IF group, where RexxCallBack must not be asked for it.
-bool labelStandsInAGroup(const char* name);
+// Where the first label of this name stands in the source of the program running on this
+// thread. RexxCallBack may be asked only for a Callable one: not for one inside a DO, SELECT or
+// IF group, nor for one of a program whose source cannot be read.
+enum class LabelPlace : unsigned char { Callable, Grouped, Missing, Unreadable };
+LabelPlace placeOfLabel(const char* name);
 
 } // namespace quillmark

@@ -113,14 +113,14 @@ void readResult(Outcome& outcome, Kind kind, const RXSTRING& result, SHORT retur
 
 // One line per failed run, with the handler's kind and name (a label or program name; in-store
 // source is too long to show).
-void reportFailedRun(long code, Kind kind, Mode mode, const char* name) {
+void reportFailedRun(long code, Kind kind, Mode mode, const char* name, const char* why = "") {
     const char* what = code < 0 ? "rexx interpreter error" : "can't find/load Interpreter";
     if (mode == Mode::Instore)
         diagnose(" (Error %d): %s (%s handler, in-store)", static_cast<int>(code), what,
                  eventInfo(kind).name);
     else
-        diagnose(" (Error %d): %s (%s handler \"%.200s\")", static_cast<int>(code), what,
-                 eventInfo(kind).name, name);
+        diagnose(" (Error %d): %s (%s handler \"%.200s\"%s)", static_cast<int>(code), what,
+                 eventInfo(kind).name, name, why);
 }
 
 // Rexx's error for a label that cannot be found.
@@ -145,18 +145,23 @@ struct Run {
 // the label may free it, or never return (an EXIT, or an error the program traps).
 void runLabel(void* context) {
     Run& run = *static_cast<Run*>(context);
-    // Kept for the report: a setter the label calls may release the record.
-    char label[256];
-    std::size_t length = std::strlen(run.handler->procedure);
-    if (length >= sizeof label) length = sizeof label - 1;
-    std::memcpy(label, run.handler->procedure, length);
-    label[length] = '\0';
-    if (run.handler->checkedIn != parseCall() || !parseCall()) {
-        run.handler->grouped = labelStandsInAGroup(label);
-        run.handler->checkedIn = parseCall();
+    HandlerRecord* handler = run.handler;
+    // Within one ExpatParse call the program is the same: its answer is kept for the call.
+    const std::uint64_t call = run.record->drivingCall;
+    if (!call || handler->checkedIn != call) {
+        handler->labelPlace = static_cast<unsigned char>(placeOfLabel(handler->procedure));
+        handler->checkedIn = call;
     }
+    const auto place = static_cast<LabelPlace>(handler->labelPlace);
+    // The report names the label after the call, when a setter the label calls may have
+    // released the record: a copy is kept (long names shortened, as the report shows them).
+    char label[201];
+    std::size_t length = std::strlen(handler->procedure);
+    if (length >= sizeof label) length = sizeof label - 1;
+    std::memcpy(label, handler->procedure, length);
+    label[length] = '\0';
     long code = 0;
-    if (run.handler->grouped) {
+    if (place != LabelPlace::Callable) {
         code = kLabelNotFound;
     } else {
         Arguments args;
@@ -164,8 +169,9 @@ void runLabel(void* context) {
         if (args.overflow) assignAttributeStem(args.overflow, args.overflowCount);
         RXSTRING result{0, nullptr};
         SHORT returnCode = 0;
-        APIRET rc =
-            RexxCallBack(label, static_cast<LONG>(args.count), args.list, &returnCode, &result);
+        // The interpreter copies the name before the label runs.
+        APIRET rc = RexxCallBack(handler->procedure, static_cast<LONG>(args.count), args.list,
+                                 &returnCode, &result);
         if (rc == RX_CB_BADN)
             code = kLabelNotFound;
         else if (rc != 0)
@@ -175,7 +181,11 @@ void runLabel(void* context) {
         release(result.strptr);
     }
     run.outcome.clean = code == 0;
-    if (code) reportFailedRun(code, run.kind, Mode::Label, label);
+    if (code)
+        reportFailedRun(code, run.kind, Mode::Label, label,
+                        place == LabelPlace::Unreadable
+                            ? ": the program's source cannot be read, or changed after it started"
+                            : "");
 }
 
 // ---- programs of their own --------------------------------------------------------------------
@@ -192,11 +202,31 @@ LONG APIENTRY attributeInitExit(LONG function, LONG subfunction, PEXIT) {
     return RXEXIT_HANDLED;
 }
 
+// Variables a procedure sets in the process environment (VALUE(name, v, 'ENVIRONMENT'),
+// PUTENV) go to the C library's own storage: Regina would putenv a string of the instance,
+// which the next renewal of the instance releases under the process environment.
+constexpr const char* kEnvironmentExit = "QuillmarkEnvironment";
+
+LONG APIENTRY environmentExit(LONG function, LONG subfunction, PEXIT parameters) {
+    if (function != RXENV || subfunction != RXENVSET) return RXEXIT_NOT_HANDLED;
+    const auto* set = reinterpret_cast<const RXENVSET_PARM*>(parameters);
+    const RXSTRING& name = set->rxenv_name;
+    const RXSTRING& value = set->rxenv_value;
+    if (!name.strptr) return RXEXIT_NOT_HANDLED;
+    char* n = copyBytes(name.strptr, name.strlength);
+    char* v = value.strptr ? copyBytes(value.strptr, value.strlength) : nullptr;
+    setEnvironment(n, v);
+    release(v);
+    release(n);
+    return RXEXIT_HANDLED;
+}
+
 // Exits, like functions, are registered with the thread's interpreter instance.
-void registerAttributeExit(unsigned instance) {
+void registerExits(unsigned instance) {
     thread_local unsigned registered = ~0u;
     if (registered == instance) return;
     RexxRegisterExitExe(kAttributeExit, attributeInitExit, nullptr);
+    RexxRegisterExitExe(kEnvironmentExit, environmentExit, nullptr);
     registered = instance;
 }
 
@@ -218,29 +248,35 @@ static_assert(sizeof(InstorePair) == 2 * sizeof(RXSTRING) &&
 void runProgram(void* context) {
     Run& run = *static_cast<Run*>(context);
     HandlerRecord* handler = run.handler;
-    registerAttributeExit(renewInstance());
+    registerExits(renewInstance());
     ++handler->running;
     long code = 0;
     if (!handler->empty) {
         Arguments args;
         buildArguments(run.record, run.values, run.count, args);
         // Only a start tag with more attributes than the arguments hold gets the stem.
-        RXSYSEXIT exits[2] = {{const_cast<char*>(kAttributeExit), RXINI}, {nullptr, RXENDLST}};
+        RXSYSEXIT exits[3] = {{const_cast<char*>(kEnvironmentExit), RXENV},
+                              {const_cast<char*>(kAttributeExit), RXINI},
+                              {nullptr, RXENDLST}};
+        if (!args.overflow) exits[1] = RXSYSEXIT{nullptr, RXENDLST};
         const Arguments* savedStem = tPendingStem;
         tPendingStem = args.overflow ? &args : nullptr;
         char preset[RXAUTOBUFLEN];
         RXSTRING result{sizeof preset, preset};
         SHORT returnCode = 0;
+        queueReady();
+        ++run.record->procedures;
         {
             InProcedure running;
             RunningSource source(handler->instore ? &handler->instore->source : nullptr);
             code = RexxStart(static_cast<LONG>(args.count), args.list, handler->procedure,
                              reinterpret_cast<PRXSTRING>(handler->instore), handler->environment,
-                             RXSUBROUTINE, args.overflow ? exits : nullptr, &returnCode, &result);
+                             RXSUBROUTINE, exits, &returnCode, &result);
         }
+        --run.record->procedures;
         tPendingStem = savedStem;
         // Regina keeps a copy of every argument, and some more, until the instance ends.
-        noteKept(args.bytes + 64 * args.count + 256);
+        noteRun(args.bytes + 64 * args.count + 256);
         if (reginasEnvironment(handler->environment)) needFreshInstance();
         if (code == 0)
             readResult(run.outcome, run.kind, result, returnCode, run.reader, run.readerContext);

@@ -1,12 +1,13 @@
 // Labels of the program that runs on the calling thread, as Regina's RexxCallBack finds them.
 // Regina refuses to call a label that stands inside a DO, SELECT or IF group (CALL answers
 // error 16.3), but RexxCallBack, asked for one, releases a string twice and corrupts the
-// interpreter's memory. So the package reads the program's source and never asks for one.
+// interpreter's memory. So the package reads the program's source and asks only for labels it
+// finds outside any group there; when it cannot read the source, it asks for none.
 #include "handler.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,6 +15,9 @@
 namespace quillmark {
 
 namespace {
+
+using Text = std::basic_string<char, std::char_traits<char>, RexxAllocator<char>>;
+template <class T> using List = std::vector<T, RexxAllocator<T>>;
 
 char upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -26,7 +30,7 @@ bool symbolCharacter(char c) {
 
 // The first label of each name, upper-cased, and whether it stands inside a group.
 struct Label {
-    std::string name;
+    Text name;
     bool grouped;
 };
 
@@ -36,8 +40,8 @@ class Scanner {
   public:
     Scanner(const char* text, std::size_t length) : s(text), n(length) {}
 
-    std::vector<Label> labels() {
-        std::vector<Label> found;
+    List<Label> labels() {
+        List<Label> found;
         // Regina skips a first line that starts with #!.
         if (n >= 2 && s[0] == '#' && s[1] == '!')
             while (i < n && s[i] != '\n' && s[i] != '\r') ++i;
@@ -46,7 +50,7 @@ class Scanner {
         for (;;) {
             skipBlanks(true);
             if (i >= n) break;
-            std::string word = symbol();
+            Text word = symbol();
             if (word.empty()) {
                 // Not a keyword: a string, an operator; the clause is an expression or command.
                 skipClause();
@@ -74,7 +78,7 @@ class Scanner {
             } else if (word == "IF" || word == "WHEN") {
                 afterBranch = skipToThen();
             } else if (word == "THEN" || word == "ELSE" || word == "OTHERWISE") {
-                afterBranch = true; // what follows on the line is a clause of its own
+                afterBranch = true; // what follows is a clause of its own
             } else {
                 skipClause();
             }
@@ -103,17 +107,38 @@ class Scanner {
         } while (nesting > 0 && i < n);
     }
 
-    // Blanks and comments; line ends too when between clauses, or after a continuation comma.
-    void skipBlanks(bool lineEnds) {
+    // Whether only blanks and comments stand between position `from` and the line's end: a
+    // comma there continues the clause on the next line.
+    bool lineEndsAfter(std::size_t from) {
+        const std::size_t saved = i;
+        i = from;
+        for (;;) {
+            while (i < n && (s[i] == ' ' || s[i] == '\t' || s[i] == '\f' || s[i] == '\v')) ++i;
+            if (i + 1 < n && s[i] == '/' && s[i + 1] == '*') {
+                skipComment();
+                continue;
+            }
+            break;
+        }
+        const bool ends =
+            i >= n || s[i] == '\n' || s[i] == '\r' || (i + 1 < n && s[i] == '-' && s[i + 1] == '-');
+        i = saved;
+        return ends;
+    }
+
+    // Blanks and comments; between clauses, line ends, semicolons and continuation commas too,
+    // and within one, a line end after a continuation comma.
+    void skipBlanks(bool betweenClauses) {
         while (i < n) {
             char c = s[i];
             if (c == ' ' || c == '\t' || c == '\f' || c == '\v' || c == '\x1a') {
                 ++i;
             } else if (c == '\n' || c == '\r') {
-                if (!lineEnds && !continued) return;
+                if (!betweenClauses && !continued) return;
                 continued = false;
                 ++i;
-            } else if (c == ';' && lineEnds) {
+            } else if (betweenClauses && (c == ';' || (c == ',' && lineEndsAfter(i + 1)))) {
+                continued = c == ',';
                 ++i;
             } else if (i + 1 < n && c == '/' && s[i + 1] == '*') {
                 skipComment();
@@ -125,8 +150,8 @@ class Scanner {
         }
     }
 
-    std::string symbol() {
-        std::string word;
+    Text symbol() {
+        Text word;
         while (i < n && symbolCharacter(s[i])) word += upper(s[i++]);
         return word;
     }
@@ -148,7 +173,7 @@ class Scanner {
     }
 
     // One token of a clause; false at the clause's end, which it does not pass.
-    bool token(std::string* word) {
+    bool token(Text* word) {
         word->clear();
         skipBlanks(false);
         if (i >= n || s[i] == ';' || s[i] == '\n' || s[i] == '\r') return false;
@@ -165,32 +190,40 @@ class Scanner {
     }
 
     void skipClause() {
-        std::string word;
+        Text word;
         while (token(&word)) {
         }
     }
 
     // The expression of IF or WHEN, up to THEN (which ends the clause) or the clause's end.
     bool skipToThen() {
-        std::string word;
+        Text word;
         while (token(&word))
             if (word == "THEN") return true;
         return false;
     }
 };
 
-// Labels of files, read again only when the file changes.
+// Labels of program files, read again only when a file changes.
 struct FileLabels {
-    std::string path;
-    std::filesystem::file_time_type time;
-    std::uintmax_t size;
-    std::vector<Label> labels;
+    Text path;
+    FileStamp stamp;
+    List<Label> labels;
 };
 
-std::mutex cacheLock;
-std::vector<FileLabels> cache;
+// When the package was loaded: a program reads its source before it loads the package, so a
+// file changed since then may no longer be what runs.
+const long long kLoadedAt = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
 
-bool readFile(const std::string& path, std::string* text) {
+std::mutex cacheLock;
+List<FileLabels>& cache() {
+    static List<FileLabels> files;
+    return files;
+}
+
+bool readFile(const Text& path, Text* text) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     char block[8192];
@@ -200,37 +233,38 @@ bool readFile(const std::string& path, std::string* text) {
     return true;
 }
 
-// The labels of the file the interpreter names as the running program's source.
-bool labelsOfProgramFile(std::vector<Label>* labels) {
+bool labelsOfFile(const Text& path, List<Label>* labels) {
+    FileStamp stamp;
+    if (!stampOf(path.c_str(), &stamp) || stamp.modified > kLoadedAt) return false;
+    std::lock_guard<std::mutex> guard(cacheLock);
+    for (const FileLabels& f : cache())
+        if (f.path == path && f.stamp == stamp) {
+            *labels = f.labels;
+            return true;
+        }
+    Text text;
+    if (!readFile(path, &text)) return false;
+    *labels = Scanner(text.data(), text.size()).labels();
+    if (cache().size() >= 16) cache().erase(cache().begin());
+    cache().push_back(FileLabels{path, stamp, *labels});
+    return true;
+}
+
+// The file the interpreter names as the running program's source ("UNIX COMMAND /path/of the
+// program.rexx": the name may hold blanks); empty for a program run from a string.
+bool programFile(Text* path) {
     SHVBLOCK request{};
     request.shvname = rxstring(6, const_cast<char*>("SOURCE"));
     request.shvnamelen = 6;
     request.shvcode = RXSHV_PRIV;
     RexxVariablePool(&request);
     if (!request.shvvalue.strptr) return false;
-    // "UNIX COMMAND /path/of the/program.rexx": the file name may hold blanks.
-    std::string source(request.shvvalue.strptr, request.shvvalue.strlength);
+    Text source(request.shvvalue.strptr, request.shvvalue.strlength);
     release(request.shvvalue.strptr);
     std::size_t first = source.find(' ');
-    std::size_t second = first == std::string::npos ? first : source.find(' ', first + 1);
-    if (second == std::string::npos || second + 1 >= source.size()) return false;
-    std::string path = source.substr(second + 1);
-    std::error_code error;
-    auto time = std::filesystem::last_write_time(path, error);
-    if (error) return false;
-    auto size = std::filesystem::file_size(path, error);
-    if (error) return false;
-    std::lock_guard<std::mutex> guard(cacheLock);
-    for (const FileLabels& f : cache)
-        if (f.path == path && f.time == time && f.size == size) {
-            *labels = f.labels;
-            return true;
-        }
-    std::string text;
-    if (!readFile(path, &text)) return false;
-    *labels = Scanner(text.data(), text.size()).labels();
-    if (cache.size() >= 16) cache.erase(cache.begin());
-    cache.push_back(FileLabels{path, time, size, *labels});
+    std::size_t second = first == Text::npos ? first : source.find(' ', first + 1);
+    if (second == Text::npos) return false;
+    *path = source.substr(second + 1);
     return true;
 }
 
@@ -246,17 +280,23 @@ RunningSource::~RunningSource() {
     tRunningSource = saved;
 }
 
-bool labelStandsInAGroup(const char* name) {
-    std::vector<Label> labels;
-    if (tRunningSource && tRunningSource->strptr)
+LabelPlace placeOfLabel(const char* name) {
+    List<Label> labels;
+    Text path;
+    if (!programFile(&path)) return LabelPlace::Unreadable;
+    if (!path.empty()) {
+        if (!labelsOfFile(path, &labels)) return LabelPlace::Unreadable;
+    } else if (tRunningSource && tRunningSource->strptr) {
+        // An in-store procedure of the package's own, running on this thread.
         labels = Scanner(tRunningSource->strptr, tRunningSource->strlength).labels();
-    else if (!labelsOfProgramFile(&labels))
-        return false; // a program without a file: nothing to read
-    std::string wanted;
+    } else {
+        return LabelPlace::Unreadable; // a program some other host runs from a string
+    }
+    Text wanted;
     for (const char* p = name; *p; ++p) wanted += upper(*p);
     for (const Label& l : labels)
-        if (l.name == wanted) return l.grouped;
-    return false;
+        if (l.name == wanted) return l.grouped ? LabelPlace::Grouped : LabelPlace::Callable;
+    return LabelPlace::Missing;
 }
 
 } // namespace quillmark

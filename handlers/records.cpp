@@ -61,7 +61,7 @@ bool holdsNoClause(const RXSTRING& source) {
 
 HandlerRecord* newRecord(Mode mode) {
     auto* record = static_cast<HandlerRecord*>(allocate(sizeof(HandlerRecord)));
-    *record = HandlerRecord{nullptr, nullptr, nullptr, mode, false, false, 0, 0, false};
+    *record = HandlerRecord{nullptr, nullptr, nullptr, mode, false, 0, 0, 0, false};
     return record;
 }
 

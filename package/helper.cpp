@@ -13,8 +13,10 @@ namespace {
 // A handler program runs on the helper's own stack, as deep as on a program's thread.
 constexpr std::size_t kHelperStack = std::size_t{8} << 20;
 // What a helper's instance may keep before it is renewed: about 2 000 calls with a 1 KiB
-// argument. Renewing costs tens of microseconds.
+// argument, or 1 000 runs (Regina also keeps about 50 bytes for each DO control variable of each
+// run). Renewing costs tens of microseconds.
 constexpr std::size_t kKeptBound = std::size_t{4} << 20;
+constexpr unsigned kRunBound = 1000;
 
 // Lines of the external data queue on their way from one thread's instance to another's.
 struct Baton {
@@ -68,8 +70,14 @@ struct Helper {
     bool done = false;
     bool quit = false;
     bool engaged = false; // a job was handed over and has not come back
+    // The queue stays where the last Rexx code ran until the other side runs some: lines come
+    // over to the helper before its first procedure that may use them, and go back whenever
+    // it hands work back.
     Baton baton;
-    int depth = 0; // of the job
+    PCSZ ownerQueue = nullptr;
+    ULONG ownerWaiting = 0; // lines on the owner's queue, as of the last hand-over
+    bool fetching = false;  // the work handed back brings the owner's lines over
+    int depth = 0;          // of the job
     Thread thread{};
     Helper* next = nullptr; // the owner's next helper
 };
@@ -87,7 +95,9 @@ thread_local Helper* tServing = nullptr;
 
 struct Instance {
     std::size_t kept = 0;
+    unsigned runs = 0;
     bool fresh = false;
+    bool dropped = false;
     unsigned number = 0;
 };
 thread_local Instance tInstance;
@@ -117,7 +127,6 @@ void serve(void* argument) {
         helper->changed.wait(guard, [&] { return helper->turn == Turn::Helper; });
         if (helper->quit) break;
         guard.unlock();
-        giveQueue(nullptr, helper->baton);
         helper->job(helper->context);
         takeQueue(nullptr, helper->baton);
         guard.lock();
@@ -125,8 +134,6 @@ void serve(void* argument) {
         helper->turn = Turn::Owner;
         helper->changed.notify_all();
     }
-    // The thread's instance ends with it.
-    keepEnvironment();
 }
 
 Helper* startHelper() {
@@ -168,15 +175,21 @@ Helper* idleHelper() {
 
 } // namespace
 
+ULONG queueLength(PCSZ queue) {
+    ULONG waiting = 0;
+    return RexxQueryQueue(queueName(queue), &waiting) == 0 ? waiting : 0;
+}
+
 bool runOnHelper(Job job, void* context, PCSZ queue, int depth) {
     Helper* helper = idleHelper();
     if (!helper) return false;
     helper->engaged = true;
-    takeQueue(queue, helper->baton);
     std::unique_lock<std::mutex> guard(helper->lock);
     helper->job = job;
     helper->context = context;
     helper->depth = depth;
+    helper->ownerQueue = queue;
+    helper->ownerWaiting = queueLength(queue);
     helper->done = false;
     helper->turn = Turn::Helper;
     helper->changed.notify_all();
@@ -188,8 +201,10 @@ bool runOnHelper(Job job, void* context, PCSZ queue, int depth) {
         helper->back = nullptr;
         guard.unlock();
         giveQueue(queue, helper->baton);
-        back(backContext);
-        takeQueue(queue, helper->baton);
+        if (back) back(backContext);
+        if (helper->fetching) takeQueue(queue, helper->baton);
+        helper->fetching = false;
+        helper->ownerWaiting = queueLength(queue);
         guard.lock();
         helper->turn = Turn::Helper;
         helper->changed.notify_all();
@@ -200,17 +215,16 @@ bool runOnHelper(Job job, void* context, PCSZ queue, int depth) {
     return true;
 }
 
-void runOnCaller(Job job, void* context) {
-    Helper* helper = tServing;
-    if (!helper) {
-        job(context);
-        return;
-    }
+namespace {
+
+// Hands work (or, with none, the owner's queued lines) back to the owner and waits.
+void handBack(Helper* helper, Job job, void* context, bool fetch) {
     takeQueue(nullptr, helper->baton);
     {
         std::unique_lock<std::mutex> guard(helper->lock);
         helper->back = job;
         helper->backContext = context;
+        helper->fetching = fetch;
         helper->turn = Turn::Owner;
         helper->changed.notify_all();
         helper->changed.wait(guard, [&] { return helper->turn == Turn::Helper; });
@@ -218,12 +232,31 @@ void runOnCaller(Job job, void* context) {
     giveQueue(nullptr, helper->baton);
 }
 
+} // namespace
+
+void runOnCaller(Job job, void* context) {
+    if (Helper* helper = tServing)
+        handBack(helper, job, context, false);
+    else
+        job(context);
+}
+
+void queueReady() {
+    Helper* helper = tServing;
+    if (helper && helper->ownerWaiting) handBack(helper, nullptr, nullptr, true);
+}
+
 int handedDepth() {
     return tServing ? tServing->depth : 0;
 }
 
-void noteKept(std::size_t bytes) {
+void noteRun(std::size_t bytes) {
     tInstance.kept += bytes;
+    ++tInstance.runs;
+}
+
+void functionsDropped() {
+    tInstance.dropped = true;
 }
 
 void needFreshInstance() {
@@ -231,19 +264,23 @@ void needFreshInstance() {
 }
 
 unsigned renewInstance() {
-    if (tInstance.kept > kKeptBound || tInstance.fresh) {
+    if (tInstance.kept > kKeptBound || tInstance.runs > kRunBound || tInstance.fresh) {
         // The queue belongs to the instance: it is kept across the renewal.
         Baton kept;
         takeQueue(nullptr, kept);
-        keepEnvironment();
         ReginaCleanup();
         giveQueue(nullptr, kept);
         release(kept.lines);
         tInstance.kept = 0;
+        tInstance.runs = 0;
         tInstance.fresh = false;
         ++tInstance.number;
         registerFunctions();
+    } else if (tInstance.dropped) {
+        // A procedure dropped them: the next one needs them as much.
+        registerFunctions();
     }
+    tInstance.dropped = false;
     return tInstance.number;
 }
 

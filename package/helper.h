@@ -18,18 +18,24 @@ bool runOnHelper(Job job, void* context, PCSZ queue, int depth);
 // From a job on a helper: runs job on the thread that handed the job over, and waits for it.
 void runOnCaller(Job job, void* context);
 
+// Before a procedure runs on a helper: the lines the program has queued come over, if any are
+// still on its side. (What procedures queue goes back whenever the helper hands work back.)
+void queueReady();
+
 // On a helper, the depth its current job was handed over with; 0 on a program's own thread.
 int handedDepth();
 
-// What a procedure run at top level on this thread kept in the interpreter's memory until the
-// instance ends (Regina keeps every argument of every RexxStart), and whether the next run needs
-// a fresh instance. Both are settled between runs by renewInstance.
-void noteKept(std::size_t bytes);
+// A procedure ran at top level on this thread, handing over this many bytes: Regina keeps every
+// argument of every RexxStart, and some more for each run, until the instance ends.
+void noteRun(std::size_t bytes);
+// The next run needs a fresh instance.
 void needFreshInstance();
-// Ends this thread's interpreter instance when it keeps too much or must be fresh; the next
-// call starts a new one, into which the package's functions are registered. Answers the
-// instance's number, which changes with every new instance (so that what is registered per
-// instance can be registered again).
+// The package's functions were dropped on this thread.
+void functionsDropped();
+// Between runs: ends this thread's interpreter instance when it keeps too much or must be
+// fresh (the next call starts a new one), and registers the package's functions where they are
+// missing. Answers the instance's number, which changes with every new instance (so that what
+// is registered per instance can be registered again).
 unsigned renewInstance();
 
 } // namespace quillmark

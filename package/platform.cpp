@@ -5,11 +5,13 @@
 
 #if defined(_WIN32)
 #include <process.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
 #include <pthread.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 extern char** environ;
 #endif
@@ -88,30 +90,17 @@ namespace {
 const int anchor = 0; // an address inside the package
 } // namespace
 
+void setEnvironment(const char* name, const char* value) {
 #if defined(_WIN32)
-void keepEnvironment() {} // Regina sets variables with SetEnvironmentVariable, which copies
+    SetEnvironmentVariableA(name, value);
+    _putenv_s(name, value ? value : "");
 #else
-void keepEnvironment() {
-    // Copied first: setenv may change what environ points to.
-    std::size_t bytes = 0;
-    for (char** e = environ; *e; ++e) bytes += std::strlen(*e) + 1;
-    char* copies = static_cast<char*>(std::malloc(bytes ? bytes : 1));
-    if (!copies) return;
-    char* next = copies;
-    for (char** e = environ; *e; ++e) {
-        std::size_t n = std::strlen(*e) + 1;
-        std::memcpy(next, *e, n);
-        next += n;
-    }
-    for (char* entry = copies; entry < next; entry += std::strlen(entry) + 1) {
-        char* equals = std::strchr(entry, '=');
-        if (!equals || equals == entry) continue;
-        *equals = '\0';
-        setenv(entry, equals + 1, 1);
-    }
-    std::free(copies);
-}
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
 #endif
+}
 
 void keepLoaded() {
     // The first caller pins the module; every later one finds it done.
@@ -128,6 +117,19 @@ void keepLoaded() {
 #endif
     }();
     (void)pinned;
+}
+
+bool stampOf(const char* path, FileStamp* stamp) {
+#if defined(_WIN32)
+    struct _stat64 st;
+    if (_stat64(path, &st) != 0) return false;
+    *stamp = FileStamp{st.st_size, static_cast<long long>(st.st_mtime) * 1000000000LL};
+#else
+    struct stat st;
+    if (stat(path, &st) != 0) return false;
+    *stamp = FileStamp{st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+#endif
+    return true;
 }
 
 bool ownLibraryPath(char* buffer, std::size_t size) {

@@ -33,14 +33,21 @@ struct Thread {
 bool startThread(void (*entry)(void*), void* arg, std::size_t stackBytes, Thread* thread);
 void joinThread(Thread thread);
 
+// What tells whether a file changed: its size and modification time (nanoseconds since 1970,
+// as far as the system keeps them). False when the file cannot be examined.
+struct FileStamp {
+    long long size, modified;
+    bool operator==(const FileStamp&) const = default;
+};
+bool stampOf(const char* path, FileStamp* stamp);
+
 // The file the package was loaded from, for registering under a path when the interpreter was
 // given one instead of the library name. False when unknown.
 bool ownLibraryPath(char* buffer, std::size_t size);
 
-// Gives every environment variable storage of the C library's own. Regina sets them with
-// putenv on Linux, which keeps a pointer into the instance's memory: before an instance ends,
-// the variables it set must move out of it.
-void keepEnvironment();
+// Sets (value not null) or removes a variable of the process environment, in storage of the
+// C library's own.
+void setEnvironment(const char* name, const char* value);
 
 // Keeps the package loaded until the process ends, even when the interpreter is told to drop
 // it while a handler runs inside one of its functions.

@@ -1,6 +1,7 @@
 // Registration of the package's functions with the interpreter.
 #include "frame.h"
 #include "functions.h"
+#include "helper.h"
 
 #include <cstring>
 
@@ -46,6 +47,7 @@ QUILLMARK_ENTRY(ExpatLoadFuncs) {
 
 QUILLMARK_ENTRY(ExpatDropFuncs) {
     for (std::size_t i = 0; i < kRegisteredCount; ++i) RexxDeregisterFunction(kRegistered[i]);
+    functionsDropped();
     writeResult(result, "");
     return kValidCall;
 }

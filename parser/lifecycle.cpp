@@ -54,13 +54,24 @@ APIRET publish(XML_Parser parser, ParserRecord* parent, PRXSTRING result) {
 
 } // namespace
 
-EventPlace placeNow(XML_Parser parser, bool startTag) {
-    return EventPlace{XML_GetCurrentByteIndex(parser),
-                      XML_GetCurrentByteCount(parser),
-                      XML_GetCurrentLineNumber(parser),
-                      XML_GetCurrentColumnNumber(parser),
-                      startTag ? XML_GetSpecifiedAttributeCount(parser) : 0,
-                      startTag ? XML_GetIdAttributeIndex(parser) : -1};
+EventPlace placeNow(ParserRecord* record, bool startTag) {
+    XML_Parser parser = record->parser;
+    EventPlace place{XML_GetCurrentByteIndex(parser),
+                     XML_GetCurrentByteCount(parser),
+                     0,
+                     0,
+                     startTag ? XML_GetSpecifiedAttributeCount(parser) : 0,
+                     startTag ? XML_GetIdAttributeIndex(parser) : -1};
+    const EventPlace& last = record->lastPlace;
+    if (last.line && place.byteIndex == last.byteIndex) {
+        place.line = last.line;
+        place.column = last.column;
+    } else {
+        place.line = XML_GetCurrentLineNumber(parser);
+        place.column = XML_GetCurrentColumnNumber(parser);
+    }
+    record->lastPlace = place;
+    return place;
 }
 
 namespace {
@@ -132,12 +143,12 @@ QUILLMARK_ENTRY(ExpatExternalEntityParserCreate) {
 }
 
 // Refused while external-entity parsers made from it are alive (Expat would use freed memory),
-// and from inside one of its procedures that run while Expat waits. From inside one of its
+// and from inside one of its procedures that are programs of their own. From inside one of its
 // labels the parser is freed at once (Expat is suspended then), except while Expat waits for
 // the label's answer: it is freed when Expat returns, and its handle names nothing from now.
 QUILLMARK_ENTRY(ExpatParserFree) {
     ParserRecord* record = parserArgument(argc, argv, 1);
-    if (!record || record->liveChildren) return kInvalidCall;
+    if (!record || record->liveChildren || record->procedures) return kInvalidCall;
     if (record->phase == Phase::Parsing && !record->answering) return kInvalidCall;
     if (record->phase == Phase::Parsing) {
         record->freeRequested = true;

@@ -31,21 +31,19 @@ using namespace quillmark;
 
 // A stopped parse answers for the place it stopped at; a procedure that runs after Expat moved
 // past its event, for that event; else Expat answers.
-#define QUILLMARK_POSITION(name, field, call)                                                      \
+#define QUILLMARK_POSITION(name, field)                                                            \
     QUILLMARK_ENTRY(name) {                                                                        \
         return query(argc, argv, result, [](ParserRecord* r) {                                     \
-            const EventPlace* kept = r->place     ? r->place                                       \
-                                     : r->failure ? &r->failurePlace                               \
-                                                  : nullptr;                                       \
-            return kept ? static_cast<long long>(kept->field)                                      \
-                        : static_cast<long long>(call(r->parser));                                 \
+            if (r->place) return static_cast<long long>(r->place->field);                          \
+            if (r->failure) return static_cast<long long>(r->failurePlace.field);                  \
+            return static_cast<long long>(placeNow(r, false).field);                               \
         });                                                                                        \
     }
 
-QUILLMARK_POSITION(ExpatGetCurrentByteIndex, byteIndex, XML_GetCurrentByteIndex)
-QUILLMARK_POSITION(ExpatGetCurrentLineNumber, line, XML_GetCurrentLineNumber)
-QUILLMARK_POSITION(ExpatGetCurrentColumnNumber, column, XML_GetCurrentColumnNumber)
-QUILLMARK_POSITION(ExpatGetCurrentByteCount, byteCount, XML_GetCurrentByteCount)
+QUILLMARK_POSITION(ExpatGetCurrentByteIndex, byteIndex)
+QUILLMARK_POSITION(ExpatGetCurrentLineNumber, line)
+QUILLMARK_POSITION(ExpatGetCurrentColumnNumber, column)
+QUILLMARK_POSITION(ExpatGetCurrentByteCount, byteCount)
 
 // When the package stopped the parse, its own reason.
 QUILLMARK_ENTRY(ExpatGetErrorCode) {

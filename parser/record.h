@@ -40,9 +40,11 @@ struct ParserRecord {
     ParserRecord* parent;  // the parser this one was made from, or null
     unsigned liveChildren; // external-entity parsers made from this one and not yet freed
     Phase phase;
-    unsigned answering; // labels running while Expat waits for their answer
-    bool freeing;       // ExpatParserFree is releasing the Expat parser
-    bool freeRequested; // freed while a label answered Expat: released once Expat returns
+    unsigned answering;        // labels running while Expat waits for their answer
+    unsigned procedures;       // programs of their own running for its events
+    std::uint64_t drivingCall; // the ExpatParse call feeding it (see handlers' nesting), or 0
+    bool freeing;              // ExpatParserFree is releasing the Expat parser
+    bool freeRequested;        // freed while a label answered Expat: released once Expat returns
 
     // The event whose procedure is running.
     bool inStartTag;
@@ -50,6 +52,8 @@ struct ParserRecord {
     // The package stopped the parse: Expat's code for why, and where.
     int failure;
     EventPlace failurePlace;
+    // The last place read from Expat (see placeNow).
+    EventPlace lastPlace;
 };
 
 // Any count of arguments from one on.
@@ -61,8 +65,11 @@ inline constexpr ULONG kAnyCount = 0;
 ParserRecord* parserArgument(ULONG argc, const RXSTRING* argv, ULONG count,
                              std::initializer_list<ArgTest> after = {});
 
-// Where Expat is now, for an event being reported.
-EventPlace placeNow(XML_Parser parser, bool startTag);
+// Where Expat is now, for an event being reported (the attribute counts for a start tag). The
+// events of an entity's expansion all stand at the reference, whose line and column Expat has
+// moved past once it resumed inside the expansion: an event at the same byte as the last place
+// read has that place's line and column.
+EventPlace placeNow(ParserRecord* record, bool startTag);
 
 // Frees the parser and its record (Expat's parser first: it may run the release procedure).
 void releaseParser(ParserRecord* record);

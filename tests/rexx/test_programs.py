@@ -15,6 +15,15 @@ import pytest
 from conftest import VALGRIND, SANITIZED, rexx_string
 
 MODES = ["label", "instore", "external"]
+
+# The peak resident size of the process, in kB, as its last line.
+PEAK = """
+f = '/proc/self/status'
+do until left(l, 6) = 'VmHWM:'
+  l = linein(f)
+end
+say 'peak' word(l, 2)
+"""
 MEASURED = not VALGRIND and not SANITIZED
 
 
@@ -504,3 +513,130 @@ OnMap: procedure
 """, valgrind=True, timeout=120)
     assert run.returncode == 0, run
     assert run.lines == ["q comment inner", "q 1", "p comment outer", "p 1"]
+
+
+# ---- procedures of their own: what they may do, what they cost ---------------------------
+
+def test_functions_dropped_by_a_procedure_stay_for_the_next(rexx):
+    # Handlers written with the loading lines at the top often drop the functions at the end.
+    drops = rexx_string("say 'comment'; call ExpatDropFuncs")
+    line = rexx_string("say arg(2) 'line' ExpatGetCurrentLineNumber(arg(1))")
+    lines = rexx.ok(f"""
+p = ExpatParserCreate()
+call ExpatSetCommentHandler p, {drops}, , 1
+call ExpatSetProcessingInstructionHandler p, {line}, , 1
+say 'parse' ExpatParse(p, '<a><!--c-->' || '0a'x || '<?p x?></a>', 0)
+call ExpatParserFree p
+q = ExpatParserCreate()
+call ExpatSetProcessingInstructionHandler q, {line}, , 1
+say 'parse' ExpatParse(q, '<a><?q x?></a>', 0)
+call ExpatParserFree q
+""")
+    assert lines == ["comment", "p line 2", "parse 1", "q line 1", "parse 1"]
+
+
+@pytest.mark.parametrize("call,refused", [
+    ("ExpatParserFree(arg(1))", "refused 40"),
+    ("ExpatParse(arg(1), '<z/>', 0)", "refused 40"),
+])
+def test_isolated_procedure_cannot_free_or_feed_its_own_parser(rexx, call, refused):
+    # The end of b comes in the token of b's start, whose label is kept: so is the end's
+    # procedure. The end of a comes alone and runs while Expat waits.
+    on_end = rexx_string(f"""signal on syntax name refused
+say 'end' arg(2) {call} '.'
+return
+refused: say 'end' arg(2) 'refused' rc""")
+    lines = rexx.ok(f"""
+p = ExpatParserCreate()
+call ExpatSetElementHandler p, 'OnStart', , 'internal', {on_end}, , 1
+say 'parse' ExpatParse(p, '<a><b/></a>', 0)
+call ExpatParserFree p
+exit
+OnStart: say 'start' arg(2); return
+""")
+    assert lines == ["start a", "start b", f"end b {refused}", f"end a {refused}", "parse 1"]
+
+
+def test_parses_after_called_programs_left_from_labels(rexx):
+    # Each level of a recursion hands a parser to a program that leaves from its label, as a
+    # called program may; the parser is freed, and the next level goes one frame deeper.
+    rexx.write("leaves.rexx", """parse arg p
+call ExpatParse p, '<a/>', 0
+return 'not reached'
+Leave: exit 'left'
+""")
+    run = rexx("""
+say deeper(1)
+exit
+deeper: procedure
+  parse arg d
+  p = ExpatParserCreate()
+  call ExpatSetElementHandler p, 'Leave', , 'internal'
+  call 'leaves.rexx' p
+  if result \\== 'left' then return 'level' d 'answered' result
+  call ExpatParserFree p
+  if d < 110 then return deeper(d + 1)
+  q = ExpatParserCreate()
+  call ExpatSetElementHandler q, 'Fine', , 'internal'
+  r = try('ExpatParse(q, "<z/>", 0)')
+  call ExpatParserFree q
+  return 'level' d 'parse' r
+Fine: return
+""")
+    assert run.returncode == 0, run
+    assert run.lines == ["level 110 parse 1"]
+
+
+@pytest.mark.parametrize("mode", ["instore", "external"])
+def test_memory_of_procedures_with_many_loops_stays_bounded(rexx, mode):
+    if not MEASURED:
+        pytest.skip("memory is measured on plain runs only")
+    # A handler of 40 small loops, each with a control variable of its own.
+    source = "\n".join(f"do j{i} = 1 to 2; end" for i in range(40))
+    if mode == "instore":
+        group = f"{rexx_string(source)}, , 1"
+    else:
+        rexx.write("loops.rexx", source + "\n")
+        group = "'loops', , ''"
+    peaks = []
+    for events in (1000, 30000):
+        lines = rexx.ok(f"""
+p = ExpatParserCreate()
+call ExpatSetCharacterDataHandler p, {group}
+call ExpatParse p, '<doc>', 1
+do i = 1 to {events} % 100
+  call ExpatParse p, copies('<t>xxxxxxxxxx</t>', 100), 1
+end
+say 'parse' ExpatParse(p, '</doc>', 0)
+call ExpatParserFree p
+""" + PEAK, timeout=600)
+        assert lines[0] == "parse 1"
+        peaks.append(int(lines[-1].split()[1]))
+    # 29 000 more events: within the 4 MiB a helper may keep, and some.
+    assert peaks[1] - peaks[0] < 8 * 1024, peaks
+
+
+def test_queued_lines_do_not_slow_every_hand_off(rexx):
+    if not MEASURED:
+        pytest.skip("time is measured on plain runs only")
+    # A label and an in-store procedure on one parser: the parse runs on a helper and hands
+    # each label's event back to the program.
+    times = {}
+    for lines_queued in (0, 5000):
+        lines = rexx.ok(f"""
+do i = 1 to {lines_queued}; queue 'line' i; end
+p = ExpatParserCreate()
+call ExpatSetCommentHandler p, 'nop', , 1
+call ExpatSetElementHandler p, 'OnStart', , 'internal'
+call time 'R'
+ok = ExpatParse(p, '<a>' || copies('<b/>', 2000) || '</a>', 0)
+say 'parse' ok 'queued' queued() 'seconds' time('E')
+call ExpatParserFree p
+exit
+OnStart: return
+""")
+        words = lines[0].split()
+        assert words[:4] == ["parse", "1", "queued", str(lines_queued)], lines
+        times[lines_queued] = float(words[5])
+    # The queue is not used: the 2 001 hand-offs should cost about the same.
+    assert times[5000] < 5 * times[0] + 0.2, times

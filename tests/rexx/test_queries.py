@@ -160,3 +160,22 @@ say ExpatParse(p, '<?xml version="1.0" encoding="ISO-8859-1"?><a>' || 'E9'x || '
     assert lines[-1] == parsed
     if parsed == "1":
         assert lines[1] == "C3A9"
+
+
+@pytest.mark.parametrize("mode", ["label", "instore"])
+def test_positions_inside_an_entity_expansion(rexx, mode):
+    # Every event of the expansion stands at the reference: line 2, column 5, byte 48.
+    report = ("say arg(2) ExpatGetCurrentLineNumber(arg(1)) ExpatGetCurrentColumnNumber(arg(1)),\n"
+              "  ExpatGetCurrentByteIndex(arg(1))")
+    if mode == "label":
+        on_start = rexx.label("OnStart", report)
+    else:
+        on_start = f"{rexx_string(report)}, , 1"
+    lines = rexx.ok(f"""
+doc = '<!DOCTYPE a [<!ENTITY e "<b/>t<c/><d/>">]>' || '0a'x || '<a>  &e;</a>'
+p = ExpatParserCreate()
+call ExpatSetElementHandler p, {on_start}
+say 'parse' ExpatParse(p, doc, 0)
+call ExpatParserFree p
+""")
+    assert lines == ["a 2 0 43", "b 2 5 48", "c 2 5 48", "d 2 5 48", "parse 1"]
