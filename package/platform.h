@@ -20,8 +20,9 @@
 
 namespace quillmark {
 
-// A handle is written with the C library's "%p": on glibc "0x" and lower-case digits, on
-// Windows upper-case digits without a prefix.
+// A handle is written with the C library's "%p": on glibc "0x" and lower-case digits; in the
+// MinGW-w64 build, whose headers select MinGW's own printf, 16 lower-case digits without a
+// prefix (Microsoft's C library would write upper-case ones).
 inline constexpr const char* kHandleFormat = "%p";
 inline constexpr std::size_t kHandleTextSize = 2 + 2 * sizeof(void*) + 1;
 
