@@ -30,7 +30,7 @@ call ExpatLoadFuncs
 parse arg files
 if files = '' then do
   parse source . . me
-  dir = left(me, lastpos('/', me)) || 'encodings/'
+  dir = left(me, lastsep(me)) || 'encodings/'
   files = dir'koi8r.xml' dir'quill.xml' dir'quill-astral.xml'
 end
 
@@ -76,7 +76,7 @@ show: procedure expose koi8 quill
   call ExpatSetUnknownEncodingHandler p, 'OnEncoding', , 'internal'
   call ExpatSetUnknownEncodingConverter p, 'OnSequence', , 'internal'
   call ExpatSetCharacterDataHandler p, 'OnText', , 'internal'
-  call charout , substr(file, lastpos('/', file) + 1)': '
+  call charout , substr(file, lastsep(file) + 1)': '
   ok = 1
   do while ok
     piece = charin(file, , 65536)
@@ -107,3 +107,8 @@ OnSequence:
 OnText:
   call charout , arg(2)
   return
+
+/* Where the folder part of a file name ends: after the last / (or \ on Windows). */
+lastsep: procedure
+  parse arg name
+  return max(lastpos('/', name), lastpos('\', name))
