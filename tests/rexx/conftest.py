@@ -6,7 +6,7 @@ before anything installed. Handler programs for external mode live in the test's
 which is put on REGINA_MACROS.
 
 Set QUILLMARK_VALGRIND=1 to run every interpreter under valgrind memcheck; a report then fails
-the test.
+the test. Set QUILLMARK_WINDOWS_REGINA to run the Windows build under wine instead (wine.py).
 """
 
 import os
@@ -15,6 +15,8 @@ import re
 import subprocess
 
 import pytest
+
+import wine
 
 BUILD_DIR = pathlib.Path(os.environ.get("QUILLMARK_BUILD_DIR", pathlib.Path(__file__).parents[2] / "build")).resolve()
 SOURCE_DIR = pathlib.Path(__file__).parents[2]
@@ -25,6 +27,15 @@ SUPPRESSIONS = SOURCE_DIR / "tests" / "valgrind.supp"
 
 # The package's functions, from the one list in package/functions.h; ExpatLoadFuncs first.
 FUNCTIONS = re.findall(r"X\((Expat\w+)\)", (SOURCE_DIR / "package" / "functions.h").read_text())
+
+# A parser handle as the package writes it: the C library's "%p" (package/platform.h).
+HANDLE = wine.HANDLE if wine.ENABLED else re.compile(r"0x[0-9a-f]+")
+
+
+def rexx_path(path):
+    """A file's path as the interpreter under test names it."""
+    return wine.windows_path(path) if wine.ENABLED else str(path)
+
 
 PROLOGUE = """options NOEXT_COMMANDS_AS_FUNCS
 call RxFuncAdd 'ExpatLoadFuncs', 'quillmark', 'ExpatLoadFuncs'
@@ -46,6 +57,16 @@ __tryfail:
 """
 
 
+def pytest_sessionstart(session):
+    if wine.ENABLED:
+        wine.start_server()
+
+
+def pytest_sessionfinish(session):
+    if wine.ENABLED:
+        wine.stop_server()
+
+
 class Run:
     def __init__(self, proc):
         self.returncode = proc.returncode
@@ -61,6 +82,8 @@ class Run:
 def regina_command(*arguments, valgrind=False):
     """The command that runs regina with these arguments (a program and its own arguments, or
     regina's options first), under valgrind when QUILLMARK_VALGRIND=1 or valgrind=True."""
+    if wine.ENABLED:
+        return wine.regina_command(arguments, VALGRIND or valgrind)
     cmd = ["regina"] + [str(a) for a in arguments]
     if VALGRIND or (valgrind and not SANITIZED):
         # Commands a program runs fork first: valgrind stays out of those children.
@@ -93,6 +116,8 @@ class Rexx:
         env["REGINA_ADDON_DIR"] = str(BUILD_DIR)
         env["REGINA_MACROS"] = str(self.folder)
         env.pop("REGINA_OPTIONS", None)
+        if wine.ENABLED:
+            env.update(wine.environment(BUILD_DIR, self.folder))
         if extra:
             env.update(extra)
         return env

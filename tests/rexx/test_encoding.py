@@ -512,7 +512,7 @@ def test_example_prints_the_utf8_text_of_each_sample(rexx):
 
 def test_example_with_files_named(rexx):
     rexx.write("plain.xml", "<a>ok</a>")
-    code, lines, _ = run_example(rexx, str(EXAMPLE.parent / "encodings" / "quill.xml"),
-                                 "plain.xml", "missing.xml")
+    quill = conftest.rexx_path(EXAMPLE.parent / "encodings" / "quill.xml")
+    code, lines, _ = run_example(rexx, quill, "plain.xml", "missing.xml")
     assert lines == ["quill.xml: Grüße — 中文, 語 ≠ ✓", "plain.xml: ok", "missing.xml: cannot open"]
     assert code == 1

@@ -1,8 +1,10 @@
 """Making, feeding and freeing parsers; handles that name no live parser."""
 
+import re
+
 import pytest
 
-from conftest import rexx_string
+from conftest import HANDLE, rexx_string
 
 SAY_NAME = rexx_string("say 'start' arg(2)")
 NS_DOC = '<x:a xmlns:x="urn:u"/>'
@@ -86,12 +88,14 @@ call ExpatParserFree p
 def test_handle_text_and_results(rexx):
     lines = rexx.ok("""
 p = ExpatParserCreate()
-say left(p, 2) datatype(substr(p, 3), 'X')
+say p
 say length(ExpatParse(p, '<a/>', 0))
 r = ExpatParserFree(p)
 say '['r']' length(r)
 """)
-    assert lines == ["0x 1", "1", "[] 0"]
+    # The handle's text is the C library's "%p", which differs between Linux and Windows.
+    assert HANDLE.fullmatch(lines[0]), lines
+    assert lines[1:] == ["1", "[] 0"]
 
 
 # The third argument of ExpatParse: empty, 0 or no leading digits make the piece the last one;
@@ -234,7 +238,7 @@ call ExpatSetElementHandler p, "say 'start' arg(2)", , 1
 call ExpatSetCharacterDataHandler p, "say 'text' arg(2)", , 1
 say 'before' ExpatParse(p, '<doc>', 1)
 c = ExpatExternalEntityParserCreate(p, '', '')
-say 'child' (left(c, 2) = '0x') (c \\= p)
+say 'child' c (c \\= p)
 call ExpatSetCharacterDataHandler c, "say 'child text' arg(2)", , 1
 say 'entity' ExpatParse(c, '<e>x</e>', 0)
 say 'rest' ExpatParse(p, 'y</doc>', 0)
@@ -242,9 +246,11 @@ say 'free parent first' try('ExpatParserFree(p)')
 say 'free child' ExpatParserFree(c)
 say 'free parent' ExpatParserFree(p)
 """)
-    assert lines == ["start doc", "before 1", "child 1 1", "start e", "child text x",
-                     "entity 1", "text y", "rest 1", "free parent first ERROR 40",
-                     "free child ", "free parent "]
+    # The handle's text is the C library's "%p", which differs between Linux and Windows.
+    assert re.fullmatch(rf"child {HANDLE.pattern} 1", lines[2]), lines
+    assert lines[:2] + lines[3:] == ["start doc", "before 1", "start e", "child text x",
+                                     "entity 1", "text y", "rest 1",
+                                     "free parent first ERROR 40", "free child ", "free parent "]
 
 
 def test_external_entity_parser_with_empty_slots(rexx):

@@ -431,8 +431,8 @@ CATALOG_OUTLINE = ["catalog xmlns:dc=http://purl.org/dc/elements/1.1/", "..book 
 def test_settings_example_over_the_catalog(rexx, settings, outline):
     example = SOURCE_DIR / "examples" / "settings.rexx"
     catalog = SOURCE_DIR / "examples" / "samples" / "catalog.xml"
-    proc = subprocess.run(conftest.regina_command(example) + [str(catalog)] + settings,
-                          env=rexx.env(), capture_output=True, timeout=60)
+    command = conftest.regina_command(example) + [conftest.rexx_path(catalog)] + settings
+    proc = subprocess.run(command, env=rexx.env(), capture_output=True, timeout=60)
     assert proc.returncode == 0 and proc.stderr == b"", proc
     assert proc.stdout.decode().splitlines() == outline + [
         "10 elements, 6 attributes, deepest level 2"]
