@@ -18,9 +18,13 @@ if(QUILLMARK_EXPAT_LARGE_SIZE)
   target_compile_definitions(quillmark_objects PUBLIC XML_LARGE_SIZE)
 endif()
 
+# The export list made from package/functions.h names the entry points without any decoration
+# the calling convention might add (on 32-bit Windows APIENTRY is __stdcall, whose names get an
+# @N suffix); tests/windows_dll.sh checks the table.
+target_sources(quillmark PRIVATE ${CMAKE_BINARY_DIR}/exports.def)
+
 if(MINGW)
   # The C++ and GCC runtimes and winpthreads go into the DLL itself, so that Quillmark.dll needs
-  # nothing beside it but regina.dll and what every Windows has. Only the dllexport entry
-  # points are exported (tests/windows_dll.sh checks the table).
+  # nothing beside it but regina.dll and what every Windows has.
   target_link_options(quillmark PRIVATE -static -static-libgcc -static-libstdc++)
 endif()

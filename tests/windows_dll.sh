@@ -2,7 +2,7 @@
 # Checks Quillmark.dll's tables:
 # - it exports exactly the package's entry points, under their plain names (no @N decoration, no
 #   leading underscore), and nothing else: the names Regina looks up with GetProcAddress are the
-#   ones the Linux build exports;
+#   ones the Linux build exports, listed in package/functions.h;
 # - it imports from regina.dll and from DLLs every Windows has, and needs no MinGW runtime DLL
 #   beside it (the C++ and GCC runtimes and winpthreads are linked in).
 #   tests/windows_dll.sh DLL SOURCE_DIR
@@ -10,10 +10,9 @@ set -euo pipefail
 dll=$1 source_dir=$2
 status=0
 
-# The package's entry points, one a line: the global names of the Linux version script.
+# The package's entry points, one a line: the names of the list in package/functions.h.
 package_functions() {
-    sed -n '/global:/,/local:/s/^[[:space:]]*\([A-Za-z_][A-Za-z0-9_]*\);$/\1/p' \
-        "$source_dir/package/exports.map"
+    grep -o 'X(Expat[A-Za-z]*)' "$source_dir/package/functions.h" | sed 's/^X(//; s/)$//'
 }
 
 table=$(x86_64-w64-mingw32-objdump -p "$dll")
@@ -23,7 +22,7 @@ imported=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<< "$table" | sort -f)
 
 expected=$(package_functions | sort)
 if [ -z "$expected" ]; then
-    echo "no function names read from $source_dir/package/exports.map" >&2
+    echo "no function names read from $source_dir/package/functions.h" >&2
     exit 1
 fi
 if [ "$expected" != "$exported" ]; then
@@ -31,7 +30,7 @@ if [ "$expected" != "$exported" ]; then
     diff <(echo "$expected") <(echo "$exported") >&2 || true
     status=1
 else
-    echo "exports: $(wc -l <<< "$exported") functions, as in package/exports.map"
+    echo "exports: $(wc -l <<< "$exported") functions, as in package/functions.h"
 fi
 
 unexpected=$(grep -v -i -x -e regina.dll -e kernel32.dll -e msvcrt.dll <<< "$imported" || true)
