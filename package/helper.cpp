@@ -147,6 +147,9 @@ Helper* startHelper() {
 }
 
 Owned::~Owned() {
+    // Ending with the process: on Windows the helpers' threads are stopped already, and
+    // destroying a condition variable a stopped thread waited on never returns.
+    if (processEnding()) return;
     while (Helper* helper = first) {
         first = helper->next;
         // An engaged helper waits for an answer that will never come: it is left as it is.

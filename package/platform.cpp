@@ -132,6 +132,21 @@ bool stampOf(const char* path, FileStamp* stamp) {
     return true;
 }
 
+#if defined(_WIN32)
+namespace {
+bool gProcessEnding = false;
+} // namespace
+
+bool processEnding() {
+    return gProcessEnding;
+}
+#else
+// At exit() the other threads still run.
+bool processEnding() {
+    return false;
+}
+#endif
+
 bool ownLibraryPath(char* buffer, std::size_t size) {
 #if defined(_WIN32)
     HMODULE module = nullptr;
@@ -152,3 +167,12 @@ bool ownLibraryPath(char* buffer, std::size_t size) {
 }
 
 } // namespace quillmark
+
+#if defined(_WIN32)
+// Windows calls this before the package's own destructors, with reserved set when the process
+// is ending rather than the DLL being unloaded.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved) quillmark::gProcessEnding = true;
+    return TRUE;
+}
+#endif

@@ -54,4 +54,8 @@ void setEnvironment(const char* name, const char* value);
 // it while a handler runs inside one of its functions.
 void keepLoaded();
 
+// True once the process has begun to end. On Windows every other thread has been stopped by
+// then, wherever it was: what those threads own can no longer be handed back or destroyed.
+bool processEnding();
+
 } // namespace quillmark
