@@ -102,19 +102,15 @@ p = ExpatParserCreate()
 call ExpatSetElementHandler p, {start}
 call ExpatSetCharacterDataHandler p, {text}
 doc = '{laughs(leaf)}'
-t = time('E')
 say ExpatParse(p, doc, 0) ExpatGetErrorCode(p) ExpatErrorString(ExpatGetErrorCode(p))
-say 'seconds' format(time('E') - t, , 0)
 call ExpatParserFree p
 {PEAK}""", timeout=600)
     assert lines[0] == "start lolz"
     assert lines[1] == ("0 43 limit on input amplification factor (from DTD and entities) "
                         "breached")
     if MEASURED:
-        # A full expansion would be gigabytes and take minutes. What memory grows here is the
-        # interpreter's: Regina keeps about 55 bytes per RexxStart call until it exits, and the
-        # three-byte leaf gives millions of text events before Expat stops.
-        assert int(lines[2].split()[1]) < 30
+        # A full expansion would be gigabytes; the three-byte leaf gives millions of text events
+        # before Expat stops.
         assert peak_kb(lines) < 256 * 1024
 
 
