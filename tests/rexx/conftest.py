@@ -43,10 +43,9 @@ call ExpatLoadFuncs
 """
 
 # try(expr): the value of a function call, or "ERROR n" when it raises Rexx error n (an
-# external function answering 40 raises error 40). Variables are shared with the caller.
-EPILOGUE = """
-exit 0
-try:
+# external function answering 40 raises error 40). Variables are shared with the caller. Every
+# program the tests run has it; handler sources that need it add TRY at their end.
+TRY = """try:
   parse arg __expr
   signal on syntax name __tryfail
   interpret '__r =' __expr
@@ -55,6 +54,7 @@ try:
 __tryfail:
   return 'ERROR' rc
 """
+EPILOGUE = "\nexit 0\n" + TRY
 
 
 def pytest_sessionstart(session):

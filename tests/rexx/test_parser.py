@@ -4,7 +4,7 @@ import re
 
 import pytest
 
-from conftest import HANDLE, rexx_string
+from conftest import HANDLE, TRY, rexx_string
 
 SAY_NAME = rexx_string("say 'start' arg(2)")
 NS_DOC = '<x:a xmlns:x="urn:u"/>'
@@ -272,14 +272,7 @@ h = arg(1)
 say 'parse' try('ExpatParse(h, "<x/>", 0)')
 say 'free' try('ExpatParserFree(h)')
 exit
-try:
-  parse arg __expr
-  signal on syntax name __tryfail
-  interpret '__r =' __expr
-  return __r
-__tryfail:
-  return 'ERROR' rc
-""")
+""" + TRY)
     lines = rexx.ok(f"""
 p = ExpatParserCreate()
 call ExpatSetElementHandler p, {handler}, , 1

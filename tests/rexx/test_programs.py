@@ -14,7 +14,7 @@ import subprocess
 import pytest
 
 import wine
-from conftest import VALGRIND, SANITIZED, rexx_path, rexx_string
+from conftest import TRY, VALGRIND, SANITIZED, rexx_path, rexx_string
 
 MODES = ["label", "instore", "external"]
 
@@ -395,13 +395,7 @@ r = try("ExpatParse(c, '<a><!--x--></a>', 0)")
 if r \\== 1 then say 'depth' n r
 call ExpatParserFree c
 return
-try:
-  parse arg __expr
-  signal on syntax name __tryfail
-  interpret '__r =' __expr
-  return __r
-__tryfail:
-  return 'ERROR' rc"""
+""" + TRY
     rexx.write("nest.src", nest.format(again=f"call ExpatSetCommentHandler c, {instore}"))
     if mode == "label":
         group = rexx.label("Nest", nest.format(again="call ExpatSetCommentHandler c, 'Nest', , 'internal'"))
