@@ -29,6 +29,13 @@ LIBRARY_FILE = "Quillmark.dll"
 # over the Windows C library's): 16 lower-case hex digits, zero-padded, no 0x prefix.
 HANDLE = re.compile(r"[0-9a-f]{16}")
 
+# wine maps Windows' shared user data at the fixed address 0x7ffe0000 when a process starts. The
+# kernel places the start of wine's heap at random within 1 GiB above its loader, so about one
+# start in several thousand finds that address taken: wine prints "failed to map the shared user
+# data" (only with its err messages on) and exits 1 before the program runs. With address space
+# randomisation off the heap always starts just above the loader.
+WINE = ["setarch", "-R", "wine"]
+
 # The ways LoadLibrary finds the package by name or path (see load_way).
 LOAD_WAYS = ["path", "current-folder", "file-path", "renamed-file-path"]
 
@@ -43,8 +50,8 @@ def regina_command(arguments, valgrind):
     Windows paths, text is passed as it is."""
     if valgrind:
         pytest.skip("valgrind checks the Linux build")
-    return ["wine", REGINA] + [windows_path(a) if isinstance(a, os.PathLike) else str(a)
-                               for a in arguments]
+    return WINE + [REGINA] + [windows_path(a) if isinstance(a, os.PathLike) else str(a)
+                              for a in arguments]
 
 
 def environment(build_dir, macros_dir):
@@ -84,7 +91,7 @@ def start_server():
     subprocess.run(["wineserver", "-p"], check=True)
     # A new prefix is made here (about 10 s), without the Mono and Gecko installers.
     env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    subprocess.run(["wine", "wineboot"], env=env, stdout=subprocess.DEVNULL,
+    subprocess.run(WINE + ["wineboot"], env=env, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, check=True)
 
 
