@@ -91,8 +91,7 @@ void assignAttributeStem(const Value* values, std::uint32_t count) {
     release(chain);
 }
 
-// ---- results
-// -------------------------------------------------------------------------------------
+// ---- results ---------------------------------------------------------------------------------
 
 // Expat's answer: any non-zero whole number lets the parse go on. It is read from the returned
 // string, since the return code the interpreter reports keeps only 16 bits; a string that is

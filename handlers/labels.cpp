@@ -233,21 +233,24 @@ bool readFile(const Text& path, Text* text) {
     return true;
 }
 
-bool labelsOfFile(const Text& path, List<Label>* labels) {
+LabelPlace placeIn(const List<Label>& labels, const Text& wanted) {
+    for (const Label& l : labels)
+        if (l.name == wanted) return l.grouped ? LabelPlace::Grouped : LabelPlace::Callable;
+    return LabelPlace::Missing;
+}
+
+// Looked up in the cache itself: a program that parses line by line asks once per call.
+LabelPlace placeInFile(const Text& path, const Text& wanted) {
     FileStamp stamp;
-    if (!stampOf(path.c_str(), &stamp) || stamp.modified > kLoadedAt) return false;
+    if (!stampOf(path.c_str(), &stamp) || stamp.modified > kLoadedAt) return LabelPlace::Unreadable;
     std::lock_guard<std::mutex> guard(cacheLock);
     for (const FileLabels& f : cache())
-        if (f.path == path && f.stamp == stamp) {
-            *labels = f.labels;
-            return true;
-        }
+        if (f.path == path && f.stamp == stamp) return placeIn(f.labels, wanted);
     Text text;
-    if (!readFile(path, &text)) return false;
-    *labels = Scanner(text.data(), text.size()).labels();
+    if (!readFile(path, &text)) return LabelPlace::Unreadable;
     if (cache().size() >= 16) cache().erase(cache().begin());
-    cache().push_back(FileLabels{path, stamp, *labels});
-    return true;
+    cache().push_back(FileLabels{path, stamp, Scanner(text.data(), text.size()).labels()});
+    return placeIn(cache().back().labels, wanted);
 }
 
 // The file the interpreter names as the running program's source ("UNIX COMMAND /path/of the
@@ -281,22 +284,15 @@ RunningSource::~RunningSource() {
 }
 
 LabelPlace placeOfLabel(const char* name) {
-    List<Label> labels;
     Text path;
     if (!programFile(&path)) return LabelPlace::Unreadable;
-    if (!path.empty()) {
-        if (!labelsOfFile(path, &labels)) return LabelPlace::Unreadable;
-    } else if (tRunningSource && tRunningSource->strptr) {
-        // An in-store procedure of the package's own, running on this thread.
-        labels = Scanner(tRunningSource->strptr, tRunningSource->strlength).labels();
-    } else {
-        return LabelPlace::Unreadable; // a program some other host runs from a string
-    }
     Text wanted;
     for (const char* p = name; *p; ++p) wanted += upper(*p);
-    for (const Label& l : labels)
-        if (l.name == wanted) return l.grouped ? LabelPlace::Grouped : LabelPlace::Callable;
-    return LabelPlace::Missing;
+    if (!path.empty()) return placeInFile(path, wanted);
+    // An in-store procedure of the package's own, running on this thread.
+    if (tRunningSource && tRunningSource->strptr)
+        return placeIn(Scanner(tRunningSource->strptr, tRunningSource->strlength).labels(), wanted);
+    return LabelPlace::Unreadable; // a program some other host runs from a string
 }
 
 } // namespace quillmark
