@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include "frame.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -13,7 +15,8 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-extern char** environ;
+#include <mutex>
+#include <vector>
 #endif
 
 namespace quillmark {
@@ -90,17 +93,65 @@ namespace {
 const int anchor = 0; // an address inside the package
 } // namespace
 
-void setEnvironment(const char* name, const char* value) {
 #if defined(_WIN32)
+void setEnvironment(const char* name, const char* value) {
     SetEnvironmentVariableA(name, value);
     _putenv_s(name, value ? value : "");
-#else
-    if (value)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
-#endif
 }
+#else
+namespace {
+// glibc's setenv keeps every "NAME=value" string it ever made, for the getenv answers that may
+// still point into them: a procedure that counts its events in a variable would grow the
+// process by each count. The package keeps one string of its own per name and puts it in the
+// environment; a later value that fits is written over it, a longer one gets a string twice
+// as large. A string is never freed (a getenv on another thread may be reading it), so what a
+// name holds stays under twice its longest value.
+struct OwnEntry {
+    char* text; // "NAME=value"
+    std::size_t nameLength, capacity;
+};
+struct OwnEntries {
+    std::mutex lock;
+    std::vector<OwnEntry> entries;
+    std::vector<char*> outgrown; // kept, not freed
+};
+OwnEntries& ownEntries() {
+    static OwnEntries* own = new OwnEntries(); // never destroyed: the environment outlives exit
+    return *own;
+}
+} // namespace
+
+void setEnvironment(const char* name, const char* value) {
+    const std::size_t n = std::strlen(name);
+    if (n == 0 || std::strchr(name, '=')) return; // no such variable can exist
+    if (!value) {
+        unsetenv(name);
+        return;
+    }
+    const std::size_t size = n + std::strlen(value) + 2;
+    OwnEntries& own = ownEntries();
+    std::lock_guard<std::mutex> guard(own.lock);
+    OwnEntry* entry = nullptr;
+    for (OwnEntry& e : own.entries)
+        if (e.nameLength == n && std::memcmp(e.text, name, n) == 0) entry = &e;
+    if (!entry) {
+        own.entries.push_back(OwnEntry{nullptr, n, 0});
+        entry = &own.entries.back();
+    }
+    if (entry->capacity < size) {
+        std::size_t capacity = size > 2 * entry->capacity ? size : 2 * entry->capacity;
+        if (entry->text) own.outgrown.push_back(entry->text);
+        entry->text = static_cast<char*>(std::malloc(capacity));
+        if (!entry->text) outOfMemory();
+        entry->capacity = capacity;
+        std::memcpy(entry->text, name, n);
+        entry->text[n] = '=';
+    }
+    std::memcpy(entry->text + n + 1, value, size - n - 1);
+    // Someone else may have set or removed the name since: the string goes back in.
+    if (getenv(name) != entry->text + n + 1) putenv(entry->text);
+}
+#endif
 
 void keepLoaded() {
     // The first caller pins the module; every later one finds it done.

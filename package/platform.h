@@ -47,7 +47,7 @@ bool stampOf(const char* path, FileStamp* stamp);
 bool ownLibraryPath(char* buffer, std::size_t size);
 
 // Sets (value not null) or removes a variable of the process environment, in storage of the
-// C library's own.
+// C library's own that outlives every interpreter instance and is freed once replaced.
 void setEnvironment(const char* name, const char* value);
 
 // Keeps the package loaded until the process ends, even when the interpreter is told to drop

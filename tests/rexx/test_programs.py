@@ -616,6 +616,38 @@ call ExpatParserFree p
     assert peaks[1] - peaks[0] < 8 * 1024, peaks
 
 
+@pytest.mark.parametrize("mode", ["instore", "external"])
+def test_counting_events_in_an_environment_variable_keeps_memory_flat(rexx, mode):
+    # The manual's way to keep state between runs of procedures of their own: each event sets
+    # the variable to a value it never had. The C library's setenv keeps every such string.
+    if not MEASURED or wine.ENABLED:
+        pytest.skip("memory is measured on plain Linux runs only")
+    source = ("call value 'QM_SEEN', word(value('QM_SEEN', , 'ENVIRONMENT'), 1) + 1 "
+              "copies('v', 100), 'ENVIRONMENT'")
+    if mode == "instore":
+        group = f"{rexx_string(source)}, , 1"
+    else:
+        rexx.write("seen.rexx", source + "\n")
+        group = "'seen', , ''"
+    peaks = []
+    for events in (5000, 100000):
+        lines = rexx.ok(f"""
+call value 'QM_SEEN', 0, 'ENVIRONMENT'
+p = ExpatParserCreate()
+call ExpatSetCharacterDataHandler p, {group}
+call ExpatParse p, '<doc>', 1
+do i = 1 to {events} % 100
+  call ExpatParse p, copies('<t>x</t>', 100), 1
+end
+say 'parse' ExpatParse(p, '</doc>', 0) 'seen' word(value('QM_SEEN', , 'ENVIRONMENT'), 1)
+call ExpatParserFree p
+""" + PEAK, timeout=600)
+        assert lines[0] == f"parse 1 seen {events}"
+        peaks.append(int(lines[-1].split()[1]))
+    # 95 000 values of over 100 bytes each: about 13 MiB if each stayed.
+    assert peaks[1] - peaks[0] < 4 * 1024, peaks
+
+
 # Counts the lines the package hands to the interpreter's queues, and reports at exit.
 QUEUE_COUNTER = r"""
 #define _GNU_SOURCE
