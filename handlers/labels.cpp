@@ -136,7 +136,8 @@ class Scanner {
             } else if (c == '\n' || c == '\r') {
                 if (!betweenClauses && !continued) return;
                 continued = false;
-                ++i;
+                // CR LF (files written on Windows) is one line end, not two.
+                i += c == '\r' && i + 1 < n && s[i + 1] == '\n' ? 2 : 1;
             } else if (betweenClauses && (c == ';' || (c == ',' && lineEndsAfter(i + 1)))) {
                 continued = c == ',';
                 ++i;

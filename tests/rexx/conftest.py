@@ -128,12 +128,13 @@ class Rexx:
         return path
 
     def __call__(self, body, *, prologue=PROLOGUE, env=None, stdin=None, timeout=300, args=(),
-                 valgrind=False):
+                 valgrind=False, line_end="\n"):
         """valgrind=True runs this program under valgrind memcheck whatever the suite does, for
-        faults that show only there."""
+        faults that show only there; line_end is what ends each line of the program's file."""
         self.count += 1
         labels, self.labels = "".join(self.labels), []
-        program = self.write(f"main{self.count}.rexx", prologue + body + EPILOGUE + labels)
+        text = prologue + body + EPILOGUE + labels
+        program = self.write(f"main{self.count}.rexx", text.replace("\n", line_end))
         proc = subprocess.run(regina_command(program, valgrind=valgrind) + list(args), cwd=self.folder,
                               env=self.env(env), input=stdin, capture_output=True,
                               timeout=timeout)

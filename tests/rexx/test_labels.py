@@ -40,18 +40,21 @@ L: procedure
 """
 
 
-# The label stands in a group whose DO follows THEN or ELSE on a continued line.
+# The label stands in a group whose DO follows THEN or ELSE on a continued line; the file's
+# lines end in LF, or in CR LF as files written on Windows do.
+@pytest.mark.parametrize("line_end", [pytest.param("\n", id="lf"), pytest.param("\r\n", id="crlf")])
 @pytest.mark.parametrize("opening,closing", [
     pytest.param("if 1 then do", "end", id="plain"),
     pytest.param("if 1 then,\n  do", "end", id="then"),
     pytest.param("if 0 then nop\nelse,\n  do", "end", id="else"),
     pytest.param("if 1 then /* c */ ,\n  do", "end", id="then-comment"),
+    pytest.param("if 1 = 1 ,\n  & 2 = 2 then do", "end", id="condition"),
     # the missed DO's END closes the outer group in the scan: L is read as outside it
     pytest.param("do 1\n  if 1 then,\n    do\n    end", "end",
                  id="after-inner-group"),
 ])
-def test_label_in_a_group_opened_on_a_continued_line(rexx, opening, closing):
-    run = rexx(GROUPED_USER + grouped_label(opening, closing))
+def test_label_in_a_group_opened_on_a_continued_line(rexx, opening, closing, line_end):
+    run = rexx(GROUPED_USER + grouped_label(opening, closing), line_end=line_end)
     assert run.returncode == 0, run
     assert run.lines == [ALIVE]
     assert set(run.errors) == {LABEL_NOT_FOUND}
