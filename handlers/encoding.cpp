@@ -30,10 +30,13 @@ namespace {
 void XMLCALL releaseEncoding(void* data);
 
 // A bridge's data is the record that described the encoding; it is used only while that record
-// is live and the bridge's slot is filled.
+// is live, or being freed (its handle may be gone already when a label freed it while Expat
+// waited), and the bridge's slot is filled.
 ParserRecord* liveRecord(void* data, Kind kind) {
     auto* record = static_cast<ParserRecord*>(data);
-    return record && objectOf(record->handle) == record && slotOf(record, kind) ? record : nullptr;
+    return record && (record->freeing || objectOf(record->handle) == record) && slotOf(record, kind)
+               ? record
+               : nullptr;
 }
 
 // Expat waits for these answers, so the procedures run while it does, labels too. A run that

@@ -368,6 +368,25 @@ say 'freed [' || r || ']' try('ExpatGetCurrentLineNumber(p)')
     ]
 
 
+# A converter label that frees its parser while Expat waits for its answer: the parser is freed
+# once Expat returns, and Expat's release of the encoding still runs the release label.
+@pytest.mark.parametrize("valgrind", [False, True], ids=["plain", "valgrind"])
+def test_release_runs_when_a_converter_label_frees_the_parser(rexx, monkeypatch, valgrind):
+    monkeypatch.setattr(conftest, "VALGRIND", valgrind)
+    convert = rexx.label("OnConvert", "say 'convert'\ncall ExpatParserFree arg(1)\n"
+                                      "return 19968")
+    release = rexx.label("OnRelease", "h = arg(1)\nsay 'release' try('ExpatGetErrorCode(h)')")
+    lines = rexx.ok(f"""
+p = ExpatParserCreate()
+call ExpatSetUnknownEncodingHandler p, {SEQ_MAP}, , 1
+call ExpatSetUnknownEncodingConverter p, {convert}, {release}
+doc = {TWO_BYTE_DOC}
+say 'parse' ExpatParse(p, doc, 0)
+say 'after' try('ExpatGetErrorCode(p)')
+""", timeout=600)
+    assert lines == ["convert", "release ERROR 40", "parse 0", "after ERROR 40"]
+
+
 # ---- external-entity parsers -------------------------------------------------------------
 
 # The parent's document is in x-two (every upper byte starts 2 bytes), its entity in x-four
