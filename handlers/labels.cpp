@@ -212,11 +212,20 @@ struct FileLabels {
     List<Label> labels;
 };
 
+long long now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 // When the package was loaded: a program reads its source before it loads the package, so a
-// file changed since then may no longer be what runs.
-const long long kLoadedAt = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                std::chrono::system_clock::now().time_since_epoch())
-                                .count();
+// file changed since then may no longer be what runs. A time still to come was not set by a
+// change during this run (a file from a machine whose clock runs ahead): it is trusted.
+const long long kLoadedAt = now();
+
+bool changedSinceLoaded(const FileStamp& stamp) {
+    return stamp.modified > kLoadedAt && stamp.modified <= now();
+}
 
 std::mutex cacheLock;
 List<FileLabels>& cache() {
@@ -243,7 +252,7 @@ LabelPlace placeIn(const List<Label>& labels, const Text& wanted) {
 // Looked up in the cache itself: a program that parses line by line asks once per call.
 LabelPlace placeInFile(const Text& path, const Text& wanted) {
     FileStamp stamp;
-    if (!stampOf(path.c_str(), &stamp) || stamp.modified > kLoadedAt) return LabelPlace::Unreadable;
+    if (!stampOf(path.c_str(), &stamp) || changedSinceLoaded(stamp)) return LabelPlace::Unreadable;
     std::lock_guard<std::mutex> guard(cacheLock);
     for (const FileLabels& f : cache())
         if (f.path == path && f.stamp == stamp) return placeIn(f.labels, wanted);

@@ -86,6 +86,22 @@ def test_label_in_a_group_of_a_program_whose_file_is_gone(rexx, how):
                            "changed after it started)"}
 
 
+# A file dated later than now (unpacked from a machine whose clock runs ahead) was not changed
+# while the program ran: its labels are called.
+def test_labels_of_a_program_file_dated_in_the_future(rexx):
+    lines = rexx.ok("""
+parse source . . me
+address system 'touch -d "+1 hour"' me
+p = ExpatParserCreate()
+call ExpatSetElementHandler p, 'OnStart', , 'internal'
+say 'parse' ExpatParse(p, '<a><b/></a>', 0)
+call ExpatParserFree p
+exit
+OnStart: say 'start' arg(2); return
+""")
+    assert lines == ["start a", "start b", "parse 1"]
+
+
 # An in-store procedure calls a program file that parses with its own labels.
 def test_label_in_a_group_of_a_program_called_by_an_in_store_procedure(rexx):
     rexx.write("parses.rexx", GROUPED_USER + "return\n" + grouped_label("if 1 then do"))
