@@ -40,8 +40,11 @@ ParserRecord* liveRecord(void* data, Kind kind) {
 }
 
 // Expat waits for these answers, so the procedures run while it does, labels too. A run that
-// fails stops the parse; so does a label that freed the parser while Expat waited.
+// fails stops the parse; so does a label that freed the parser while Expat waited. While Expat
+// frees the parser (the release procedure) there is no parse to stop, and Expat's parser may
+// no longer be asked anything.
 bool answered(ParserRecord* record, const Outcome& outcome) {
+    if (record->freeing) return outcome.clean;
     if (!outcome.clean || record->freeRequested) stopParse(record, XML_ERROR_ABORTED, nullptr);
     return outcome.clean && !record->freeRequested;
 }

@@ -368,6 +368,32 @@ say 'freed [' || r || ']' try('ExpatGetCurrentLineNumber(p)')
     ]
 
 
+# A release procedure that fails while ExpatParserFree frees the parser: reported, and nothing of
+# the Expat parser being freed is read.
+@pytest.mark.parametrize("release,error", [
+    (rexx_string("x = 1 + 'a'") + ", , 1", "Quillmark (Error -41): rexx interpreter error "
+                                 "(UnknownEncodingRelease handler, in-store)"),
+    ("'NoSuchLabel', , 'internal'", "Quillmark (Error -16): rexx interpreter error "
+                                    '(UnknownEncodingRelease handler "NoSuchLabel")'),
+], ids=["in-store", "label"])
+@pytest.mark.parametrize("valgrind", [False, True], ids=["plain", "valgrind"])
+def test_release_that_fails_while_the_parser_is_freed(rexx, monkeypatch, valgrind, release,
+                                                      error):
+    monkeypatch.setattr(conftest, "VALGRIND", valgrind)
+    run = rexx(f"""
+p = ExpatParserCreate()
+call ExpatSetUnknownEncodingHandler p, {SEQ_MAP}, , 1
+call ExpatSetUnknownEncodingConverter p, {CONV_LAST}, , 1, {release}
+doc = {TWO_BYTE_DOC}
+{PARSE}
+call ExpatParserFree p
+say 'freed' try('ExpatGetErrorCode(p)')
+""", timeout=600)
+    assert run.returncode == 0, run
+    assert run.lines == ["conv 8561", "parse 1", "freed ERROR 40"]
+    assert run.errors[-1] == error
+
+
 # A converter label that frees its parser while Expat waits for its answer: the parser is freed
 # once Expat returns, and Expat's release of the encoding still runs the release label.
 @pytest.mark.parametrize("valgrind", [False, True], ids=["plain", "valgrind"])
