@@ -130,15 +130,52 @@ void markEmptyTails(SHVBLOCK* head) {
     }
 }
 
+void freeRequest(SHVBLOCK* block) {
+    release(block->shvname.strptr);
+    release(block->shvvalue.strptr);
+    release(requestOf(block));
+}
+
+char upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Whether the request names this variable as the interpreter reads names: the stem (or the
+// simple name) in any case, the tail exactly. A compound variable with an empty tail is listed
+// under its stem's name but is another variable.
+bool namesVariable(SHVBLOCK* block, const RXSTRING& name) {
+    const RXSTRING& own = block->shvname;
+    if (requestOf(block)->emptyTail || own.strlength != name.strlength) return false;
+    const void* dot = std::memchr(name.strptr, '.', name.strlength);
+    const std::size_t stem =
+        dot ? static_cast<std::size_t>(static_cast<const char*>(dot) - name.strptr)
+            : name.strlength;
+    for (std::size_t i = 0; i < stem; ++i)
+        if (upper(own.strptr[i]) != upper(name.strptr[i])) return false;
+    return std::memcmp(own.strptr + stem, name.strptr + stem, name.strlength - stem) == 0;
+}
+
+// A new capture of a variable replaces what the chain held for it, so a handler that captures
+// its variables at every event keeps the chain as long as their names.
+void dropCaptures(SHVBLOCK** head, const RXSTRING& name) {
+    for (SHVBLOCK** link = head; *link;) {
+        SHVBLOCK* block = *link;
+        if (namesVariable(block, name)) {
+            *link = block->shvnext;
+            freeRequest(block);
+        } else {
+            link = &block->shvnext;
+        }
+    }
+}
+
 } // namespace
 
 void freeChain(SHVBLOCK** head) {
     SHVBLOCK* block = *head;
     while (block) {
         SHVBLOCK* next = block->shvnext;
-        release(block->shvname.strptr);
-        release(block->shvvalue.strptr);
-        release(requestOf(block));
+        freeRequest(block);
         block = next;
     }
     *head = nullptr;
@@ -184,10 +221,11 @@ ULONG captureAll(SHVBLOCK** head) {
 
 ULONG captureNames(SHVBLOCK** head, const RXSTRING* names, ULONG count) {
     ULONG combined = 0;
-    SHVBLOCK** insertion = tailOf(head);
     for (ULONG i = 0; i < count; ++i) {
         const RXSTRING& name = names[i];
         if (!nonEmpty(name)) continue;
+        dropCaptures(head, name);
+        SHVBLOCK** insertion = tailOf(head);
         PoolRequest* request = newRequest(RXSHV_FETCH);
         request->block.shvname = rxstring(name.strlength, copyBytes(name.strptr, name.strlength));
         request->block.shvnamelen = name.strlength;
@@ -195,7 +233,6 @@ ULONG captureNames(SHVBLOCK** head, const RXSTRING* names, ULONG count) {
         request->unset = (request->block.shvret & RXSHV_NEWV) != 0;
         request->rejected = (request->block.shvret & RXSHV_BADN) != 0;
         *insertion = &request->block;
-        insertion = &request->block.shvnext;
     }
     return combined;
 }

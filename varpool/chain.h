@@ -13,7 +13,8 @@ void copyChain(const SHVBLOCK* from, SHVBLOCK** to);
 // Replaces the chain by one request per variable of the program. Answers the OR of what the
 // interpreter answered.
 ULONG captureAll(SHVBLOCK** head);
-// Appends one fetch request per given, non-empty name, as the caller wrote it.
+// Appends one fetch request per given, non-empty name, as the caller wrote it, in place of what
+// the chain held for that variable.
 ULONG captureNames(SHVBLOCK** head, const RXSTRING* names, ULONG count);
 // Assigns every variable of the chain in the program and keeps the chain.
 ULONG assignChain(SHVBLOCK* head);
