@@ -587,29 +587,31 @@ Fine: return
     assert run.lines == ["level 110 parse 1"]
 
 
+def text_events(group, events, text, before="", report="''"):
+    """A program whose character-data handler is group gets this many events of text, fed in
+    pieces of 100 elements; it says 'parse' with the result and the report, then its peak."""
+    return f"""
+{before}
+p = ExpatParserCreate()
+call ExpatSetCharacterDataHandler p, {group}
+call ExpatParse p, '<doc>', 1
+do i = 1 to {events} % 100
+  call ExpatParse p, copies('<t>{text}</t>', 100), 1
+end
+say strip('parse' ExpatParse(p, '</doc>', 0) {report})
+call ExpatParserFree p
+""" + PEAK
+
+
 @pytest.mark.parametrize("mode", ["instore", "external"])
 def test_memory_of_procedures_with_many_loops_stays_bounded(rexx, mode):
     if not MEASURED:
         pytest.skip("memory is measured on plain runs only")
     # A handler of 40 small loops, each with a control variable of its own.
-    source = "\n".join(f"do j{i} = 1 to 2; end" for i in range(40))
-    if mode == "instore":
-        group = f"{rexx_string(source)}, , 1"
-    else:
-        rexx.write("loops.rexx", source + "\n")
-        group = "'loops', , ''"
+    group = handler(rexx, mode, "loops", "\n".join(f"do j{i} = 1 to 2; end" for i in range(40)))
     peaks = []
     for events in (1000, 30000):
-        lines = rexx.ok(f"""
-p = ExpatParserCreate()
-call ExpatSetCharacterDataHandler p, {group}
-call ExpatParse p, '<doc>', 1
-do i = 1 to {events} % 100
-  call ExpatParse p, copies('<t>xxxxxxxxxx</t>', 100), 1
-end
-say 'parse' ExpatParse(p, '</doc>', 0)
-call ExpatParserFree p
-""" + PEAK, timeout=600)
+        lines = rexx.ok(text_events(group, events, "xxxxxxxxxx"), timeout=600)
         assert lines[0] == "parse 1"
         peaks.append(int(lines[-1].split()[1]))
     # 29 000 more events: within the 4 MiB a helper may keep, and some.
@@ -624,24 +626,13 @@ def test_counting_events_in_an_environment_variable_keeps_memory_flat(rexx, mode
         pytest.skip("memory is measured on plain Linux runs only")
     source = ("call value 'QM_SEEN', word(value('QM_SEEN', , 'ENVIRONMENT'), 1) + 1 "
               "copies('v', 100), 'ENVIRONMENT'")
-    if mode == "instore":
-        group = f"{rexx_string(source)}, , 1"
-    else:
-        rexx.write("seen.rexx", source + "\n")
-        group = "'seen', , ''"
+    group = handler(rexx, mode, "seen", source)
     peaks = []
     for events in (5000, 100000):
-        lines = rexx.ok(f"""
-call value 'QM_SEEN', 0, 'ENVIRONMENT'
-p = ExpatParserCreate()
-call ExpatSetCharacterDataHandler p, {group}
-call ExpatParse p, '<doc>', 1
-do i = 1 to {events} % 100
-  call ExpatParse p, copies('<t>x</t>', 100), 1
-end
-say 'parse' ExpatParse(p, '</doc>', 0) 'seen' word(value('QM_SEEN', , 'ENVIRONMENT'), 1)
-call ExpatParserFree p
-""" + PEAK, timeout=600)
+        lines = rexx.ok(text_events(group, events, "x",
+                                    before="call value 'QM_SEEN', 0, 'ENVIRONMENT'",
+                                    report="'seen' word(value('QM_SEEN', , 'ENVIRONMENT'), 1)"),
+                        timeout=600)
         assert lines[0] == f"parse 1 seen {events}"
         peaks.append(int(lines[-1].split()[1]))
     # 95 000 values of over 100 bytes each: about 13 MiB if each stayed.
